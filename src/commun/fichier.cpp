@@ -114,3 +114,15 @@ std::expected<std::size_t, std::string> SourceChaine::lire(std::span<char> tampo
 }
 
 }  // namespace commun
+
+namespace commun {
+
+std::expected<void, std::string> SortieFlux::ecrire(std::string_view octets) {
+    errno = 0;
+    if (std::fwrite(octets.data(), 1, octets.size(), flux_) != octets.size() || std::fflush(flux_) != 0) {
+        return std::unexpected(texte_errno(errno != 0 ? errno : EIO));
+    }
+    return {};
+}
+
+}  // namespace commun

@@ -79,3 +79,17 @@ private:
 };
 
 }  // namespace commun
+
+namespace commun {
+
+// A standard stream (not owned), written without buffering of our own.
+class SortieFlux final : public SortieOctets {
+public:
+    explicit SortieFlux(std::FILE* flux) : flux_(flux) {}
+    std::expected<void, std::string> ecrire(std::string_view octets) override;
+
+private:
+    std::FILE* flux_;
+};
+
+}  // namespace commun
