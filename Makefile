@@ -20,5 +20,15 @@ test: build build-asan
 	ctest --preset linux -j $(JOBS)
 	ctest --preset linux-asan -j $(JOBS)
 
+# Builds only what the demo runs, so it stays quick on a fresh machine.
+demo: deps
+	cmake --preset linux >/dev/null
+	cmake --build --preset linux -j $(JOBS) --target calibrage generer_cohorte
+	bash scripts/demo.sh
+
+# Whole-command benchmarks of calibrage (see the script for its data and settings).
+bench: deps
+	bash bench/commandes_calibrage.sh
+
 clean:
 	rm -rf build
