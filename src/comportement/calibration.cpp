@@ -222,21 +222,23 @@ std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const Lot
         &e.visibilityToActionReactionMs,
         &e.movingVisibleTargetErrorDeg,
     };
-    std::array<std::vector<double>, 4> tries;
+    // The lists are ours: filtered and sorted in place, once each, for the distributions and the
+    // recommendations alike.
     r.distributions.reserve(kMetriques.size());
     for (std::size_t i = 0; i < kMetriques.size(); ++i) {
-        tries[i] = finis_tries(*listes[i]);
-        r.distributions.push_back(distribution_triee(kMetriques[i], listes[i]->size(), tries[i]));
-        // The raw list is no longer needed; give its memory back before the next sort.
-        std::vector<double>().swap(*listes[i]);
+        std::vector<double>& l = *listes[i];
+        const std::uint64_t total = l.size();
+        std::erase_if(l, [](double v) { return !std::isfinite(v); });
+        std::stable_sort(l.begin(), l.end());
+        r.distributions.push_back(distribution_triee(kMetriques[i], total, l));
     }
 
     Recommandations& rec = r.recommandations;
-    rec.snapVitesseDegS = std::fmax(percentile_trie(tries[0], 0.999), 1.0);
-    rec.snapAccelMinDegS2 = std::fmax(percentile_trie(tries[1], 0.999), 1.0);
-    rec.reactionTresRapideMs = arrondir_reaction_ms(percentile_trie(tries[2], 0.001));
-    rec.reactionSuspecteMs = arrondir_reaction_ms(percentile_trie(tries[2], 0.01));
-    rec.suiviExcellentErreurDeg = std::fmax(percentile_trie(tries[3], 0.01), 0.01);
+    rec.snapVitesseDegS = std::fmax(percentile_trie(*listes[0], 0.999), 1.0);
+    rec.snapAccelMinDegS2 = std::fmax(percentile_trie(*listes[1], 0.999), 1.0);
+    rec.reactionTresRapideMs = arrondir_reaction_ms(percentile_trie(*listes[2], 0.001));
+    rec.reactionSuspecteMs = arrondir_reaction_ms(percentile_trie(*listes[2], 0.01));
+    rec.suiviExcellentErreurDeg = std::fmax(percentile_trie(*listes[3], 0.01), 0.01);
 
     r.avertissement = std::string(kAvertissementRapport);
     return r;

@@ -233,6 +233,8 @@ TEST_F(CalibrageCommandes, CalibrerRefuse) {
     attendre_erreur({"calibrer", bon}, "--cohorte est obligatoire (une calibration par cohorte)\n" + usage + "\n");
     attendre_erreur({"calibrer", "--cohorte", " ", bon, mauvais},
                     mauvais + " : ligne 2 : invalid type: integer `2`, expected a boolean at line 1 column 8\n");
+    // A label that is not UTF-8 would give a report that cannot be read back.
+    attendre_erreur({"calibrer", "--cohorte", "fps \xff", bon}, "--cohorte : UTF-8 invalide\n");
     // One invalid batch refuses the whole calibration; nothing is printed or written.
     const std::string court = fichier("court.jsonl", jsonl({T(0).match("m0"), T(5).match("m0")}));
     const std::string sortie = dossier_ + "/r.json";

@@ -14,7 +14,11 @@ std::expected<void, std::string> calibrer(const Arguments& arguments, const std:
         return std::unexpected("--cohorte est obligatoire (une calibration par cohorte)\n" +
                                std::string(texte_usage));
     }
-    // The label is kept exactly as given, spaces included.
+    // The label goes into the report verbatim; text that is not UTF-8 would make a report that cannot
+    // be read back.
+    if (!commun::est_utf8_valide(*arguments.cohorte)) {
+        return std::unexpected(std::string("--cohorte : UTF-8 invalide"));
+    }
     auto rapport = comportement::calibrer_lots(lots, *arguments.cohorte);
     if (!rapport) {
         return std::unexpected(std::move(rapport.error()));
