@@ -12,8 +12,5 @@ std::expected<void, std::string> controler(const Arguments&, const std::vector<c
     return std::unexpected("commande pas encore disponible : controler");
 }
 
-std::expected<void, std::string> convertir(const Arguments&, Console) {
-    return std::unexpected("commande pas encore disponible : convertir");
-}
 
 }  // namespace calibrage
