@@ -177,6 +177,34 @@ TEST(EcrivainMkv, TailleDeBlocSur126Et127Octets) {
     EXPECT_EQ(extrait(o, debut_cluster + 10 + 2 + 126, 3), (Octets{0xA3, 0x40, 0x7F}));
 }
 
+TEST(EcrivainMkv, ClusterPlusGrandQueLeTampon) {
+    essai::DossierTemp dossier;
+    const auto p = dossier / "g.mkv";
+    const Octets grande = motif(1536 * 1024, 3);
+    const Octets petite = motif(100, 9);
+    {
+        auto e = creer(p);
+        ASSERT_TRUE(e.ecrire_bloc(1, 0, true, petite));
+        ASSERT_TRUE(e.ecrire_bloc(1, 33, false, grande));
+        ASSERT_TRUE(e.ecrire_bloc(1, 2000, true, petite));
+        ASSERT_TRUE(std::move(e).terminer());
+    }
+    const Octets o = essai::lire_fichier(p);
+    const auto segment = essai::lire_element(o, 40);
+    ASSERT_TRUE(segment);
+    EXPECT_EQ(segment->fin(), o.size());
+    const auto clusters = essai::filtrer(essai::enfants(o, *segment), id::id_cluster);
+    ASSERT_EQ(clusters.size(), 2u);
+    std::vector<Octets> trames;
+    for (const auto& c : clusters) {
+        for (const auto& b : essai::filtrer(essai::enfants(o, c), id::id_simple_block)) {
+            trames.emplace_back(o.begin() + static_cast<std::ptrdiff_t>(b.debut_donnees + 4),
+                                o.begin() + static_cast<std::ptrdiff_t>(b.fin()));
+        }
+    }
+    EXPECT_EQ(trames, (std::vector<Octets>{petite, grande, petite}));
+}
+
 struct Bloc {
     std::int64_t relatif;
     bool cle;
@@ -413,7 +441,9 @@ TEST(EcrivainMkv, ErreurEnCoursDeRoute) {
     ASSERT_GE(enfant, 0);
     if (enfant == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit lim{limite, limite};
+        rlimit lim{};
+        ::getrlimit(RLIMIT_FSIZE, &lim);
+        lim.rlim_cur = limite;
         ::setrlimit(RLIMIT_FSIZE, &lim);
         auto e = mkv::EcrivainMkv::creer(p, codec_prive, 1280, 720, false);
         if (!e) {
@@ -426,7 +456,10 @@ TEST(EcrivainMkv, ErreurEnCoursDeRoute) {
                 if (r.error().chaine() != commun::texte_errno(EFBIG)) {
                     ::_exit(11);
                 }
-                // The failure sticks: nothing more reaches the file.
+                // The failure sticks even once room is back: nothing more reaches the file,
+                // where it would land after a partial cluster.
+                lim.rlim_cur = lim.rlim_max;
+                ::setrlimit(RLIMIT_FSIZE, &lim);
                 if (e->ecrire_bloc(1, (i + 1) * 1000, true, motif(10)) || std::move(*e).terminer()) {
                     ::_exit(12);
                 }
