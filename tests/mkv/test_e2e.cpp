@@ -1,6 +1,7 @@
 // Real H.264 from the ffmpeg command line goes through the channel and the sink; ffprobe must
 // decode every frame of the file and mkvinfo must parse it, finished or abandoned.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
