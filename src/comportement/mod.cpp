@@ -47,7 +47,9 @@ std::string nouvel_identifiant() {
 
 int signe(double x) { return (x > 0.0) - (x < 0.0); }  // NaN gives 0
 
-bool avant(const TrameTelemetrie& a, const TrameTelemetrie& b) { return a.timestampMs < b.timestampMs; }
+constexpr auto avant = [](const TrameTelemetrie& a, const TrameTelemetrie& b) {
+    return a.timestampMs < b.timestampMs;
+};
 
 void appliquer_confiance(std::span<const TrameTelemetrie> trames, Signal& s) {
     auto it = std::partition_point(trames.begin(), trames.end(),

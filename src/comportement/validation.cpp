@@ -49,6 +49,20 @@ std::size_t blanc_en_queue(std::string_view t) {
     return 0;
 }
 
+// True when `t` holds nothing but white space. Most ids start with a visible ASCII character: answer at once.
+bool blanc_seulement(std::string_view t) {
+    if (!t.empty()) {
+        const auto c = static_cast<unsigned char>(t.front());
+        if (c < 0x80 && !blanc_ascii(static_cast<char>(c))) {
+            return false;
+        }
+    }
+    while (const std::size_t n = blanc_en_tete(t)) {
+        t.remove_prefix(n);
+    }
+    return t.empty();
+}
+
 std::string prefixe(std::size_t i) { return "frame[" + std::to_string(i) + "]"; }
 
 bool grand_delta(std::int32_t d) {
@@ -70,10 +84,10 @@ std::string_view rogner_blancs(std::string_view texte) {
 
 ValidationLot valider_lot(const LotTrames& lot) {
     ValidationLot v;
-    if (rogner_blancs(lot.matchId).empty()) {
+    if (blanc_seulement(lot.matchId)) {
         v.erreurs.emplace_back("Missing match id.");
     }
-    if (rogner_blancs(lot.playerId).empty()) {
+    if (blanc_seulement(lot.playerId)) {
         v.erreurs.emplace_back("Missing player id.");
     }
     if (lot.trames.size() < 3) {
@@ -103,7 +117,7 @@ ValidationLot valider_lot(const LotTrames& lot) {
         if (t.targetVisible && t.targetOccluded) {
             erreur(": a target cannot be visible and occluded at the same instant.");
         }
-        if ((t.targetVisible || t.targetOccluded) && (!t.targetId || rogner_blancs(*t.targetId).empty())) {
+        if ((t.targetVisible || t.targetOccluded) && (!t.targetId || blanc_seulement(*t.targetId))) {
             v.avertissements.push_back(prefixe(i).append(": target state present without target id."));
         }
         if (grand_delta(t.mouseDx) || grand_delta(t.mouseDy)) {
