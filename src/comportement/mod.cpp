@@ -51,6 +51,63 @@ constexpr auto avant = [](const TrameTelemetrie& a, const TrameTelemetrie& b) {
     return a.timestampMs < b.timestampMs;
 };
 
+AngularStep pas_entre(const TrameTelemetrie& a, const TrameTelemetrie& b, double vitesse_precedente) {
+    AngularStep s;
+    s.frame = &b;
+    s.dtSec = std::fmax(static_cast<double>(ecart_ms(b.timestampMs, a.timestampMs)) / 1000.0, 0.001);
+    const double brut = b.yawDeg - a.yawDeg;
+    // fmod returns its argument unchanged below one turn; skipping the call keeps the hot loop cheap.
+    double lacet = std::fabs(brut) < 360.0 ? brut : std::fmod(brut, 360.0);
+    if (lacet > 180.0) {
+        lacet -= 360.0;
+    }
+    if (lacet < -180.0) {
+        lacet += 360.0;
+    }
+    s.deltaYawDeg = lacet;
+    s.deltaPitchDeg = b.pitchDeg - a.pitchDeg;
+    s.angularDistanceDeg = std::sqrt(s.deltaYawDeg * s.deltaYawDeg + s.deltaPitchDeg * s.deltaPitchDeg);
+    s.angularVelocityDegPerSec = s.angularDistanceDeg / s.dtSec;
+    s.angularAccelerationDegPerSec2 = (s.angularVelocityDegPerSec - vitesse_precedente) / s.dtSec;
+    s.yawDirection = signe(s.deltaYawDeg);
+    s.pitchDirection = signe(s.deltaPitchDeg);
+    return s;
+}
+
+struct Preparation {
+    std::vector<AngularStep> pas;
+    std::vector<VueTrame> vues;
+    std::size_t tirs = 0;
+    std::size_t touches = 0;
+    std::size_t tetes = 0;
+};
+
+// The engine's one pass over the full records: steps, packed view and shot counts together. Gives up, returning
+// false, at the first frame earlier than its predecessor: the caller then sorts and starts again.
+bool preparer(std::span<const TrameTelemetrie> trames, Preparation& p) {
+    p.pas.clear();
+    p.vues.clear();
+    p.tirs = p.touches = p.tetes = 0;
+    p.pas.reserve(trames.size());
+    p.vues.reserve(trames.size());
+    double vitesse = 0.0;
+    for (std::size_t i = 0; i < trames.size(); ++i) {
+        const TrameTelemetrie& t = trames[i];
+        if (i > 0) {
+            if (t.timestampMs < trames[i - 1].timestampMs) {
+                return false;
+            }
+            p.pas.push_back(pas_entre(trames[i - 1], t, vitesse));
+            vitesse = p.pas.back().angularVelocityDegPerSec;
+        }
+        p.vues.push_back(VueTrame::de(t));
+        p.tirs += t.shotFired ? 1 : 0;
+        p.touches += t.hit ? 1 : 0;
+        p.tetes += t.headshot ? 1 : 0;
+    }
+    return true;
+}
+
 void appliquer_confiance(std::span<const TrameTelemetrie> trames, Signal& s) {
     auto it = std::partition_point(trames.begin(), trames.end(),
                                    [&](const TrameTelemetrie& t) { return t.timestampMs < s.startMs; });
@@ -66,10 +123,6 @@ void appliquer_confiance(std::span<const TrameTelemetrie> trames, Signal& s) {
         s.strength *= conf;
         s.evidence.emplace_back("acquisitionConfidence", conf);
     }
-}
-
-void ajouter(std::vector<Signal>& tous, std::vector<Signal>&& nouveaux) {
-    tous.insert(tous.end(), std::make_move_iterator(nouveaux.begin()), std::make_move_iterator(nouveaux.end()));
 }
 
 }  // namespace
@@ -99,31 +152,10 @@ std::vector<AngularStep> compute_angular_steps(std::span<const TrameTelemetrie> 
         return pas;
     }
     pas.reserve(frames.size() - 1);
-    double vitesse_precedente = 0.0;
+    double vitesse = 0.0;
     for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
-        const TrameTelemetrie& a = frames[i];
-        const TrameTelemetrie& b = frames[i + 1];
-        AngularStep s;
-        s.frame = &b;
-        s.dtSec = std::fmax(static_cast<double>(ecart_ms(b.timestampMs, a.timestampMs)) / 1000.0, 0.001);
-        const double brut = b.yawDeg - a.yawDeg;
-        // fmod returns its argument unchanged below one turn; skipping the call keeps the hot loop cheap.
-        double lacet = std::fabs(brut) < 360.0 ? brut : std::fmod(brut, 360.0);
-        if (lacet > 180.0) {
-            lacet -= 360.0;
-        }
-        if (lacet < -180.0) {
-            lacet += 360.0;
-        }
-        s.deltaYawDeg = lacet;
-        s.deltaPitchDeg = b.pitchDeg - a.pitchDeg;
-        s.angularDistanceDeg = std::sqrt(s.deltaYawDeg * s.deltaYawDeg + s.deltaPitchDeg * s.deltaPitchDeg);
-        s.angularVelocityDegPerSec = s.angularDistanceDeg / s.dtSec;
-        s.angularAccelerationDegPerSec2 = (s.angularVelocityDegPerSec - vitesse_precedente) / s.dtSec;
-        s.yawDirection = signe(s.deltaYawDeg);
-        s.pitchDirection = signe(s.deltaPitchDeg);
-        vitesse_precedente = s.angularVelocityDegPerSec;
-        pas.push_back(s);
+        pas.push_back(pas_entre(frames[i], frames[i + 1], vitesse));
+        vitesse = pas.back().angularVelocityDegPerSec;
     }
     return pas;
 }
@@ -198,26 +230,19 @@ std::expected<MatchAnalysis, std::string> run_engine(const EngineThresholds& seu
     if (frames.empty()) {
         return std::unexpected(std::string("au moins une trame de télémétrie est requise"));
     }
-    // Frames are read-only: already ordered input is used in place, otherwise a sorted copy is analysed.
+    // Frames are read-only: ordered input is analysed in place, otherwise a stably sorted copy.
     std::vector<TrameTelemetrie> copie;
     std::span<const TrameTelemetrie> trames = frames;
-    if (!std::is_sorted(frames.begin(), frames.end(), avant)) {
+    Preparation prep;
+    if (!preparer(trames, prep)) {
         copie.assign(frames.begin(), frames.end());
         std::stable_sort(copie.begin(), copie.end(), avant);
         trames = copie;
+        preparer(trames, prep);
     }
 
     std::vector<Signal> signaux;
-    if (trames.size() >= 3) {
-        const std::vector<AngularStep> pas = compute_angular_steps(trames);
-        ajouter(signaux, detect_aim_snap(trames, pas, seuils));
-        ajouter(signaux, detect_micro_correction(trames, pas, seuils));
-        ajouter(signaux, detect_reaction_time(trames, pas, seuils));
-        ajouter(signaux, detect_visible_tracking(trames, seuils));
-    }
-    ajouter(signaux, detect_pre_aim(trames, seuils));
-    ajouter(signaux, detect_occluded_tracking(trames, seuils));
-    ajouter(signaux, detect_visibility_shot_correlation(trames, seuils));
+    detect_all(trames, prep.vues, prep.pas, seuils, signaux);
 
     for (Signal& s : signaux) {
         appliquer_confiance(trames, s);
@@ -231,17 +256,12 @@ std::expected<MatchAnalysis, std::string> run_engine(const EngineThresholds& seu
     std::stable_sort(signaux.begin(), signaux.end(),
                      [](const Signal& a, const Signal& b) { return plus_fort(a.strength, b.strength); });
 
-    std::size_t tirs = 0;
-    std::size_t touches = 0;
-    std::size_t tetes = 0;
-    for (const TrameTelemetrie& t : trames) {
-        tirs += t.shotFired ? 1 : 0;
-        touches += t.hit ? 1 : 0;
-        tetes += t.headshot ? 1 : 0;
-    }
-    std::bitset<256> vues;
+    const std::size_t tirs = prep.tirs;
+    const std::size_t touches = prep.touches;
+    const std::size_t tetes = prep.tetes;
+    std::bitset<256> categories;
     for (const Signal& s : signaux) {
-        vues.set(static_cast<std::size_t>(s.category));
+        categories.set(static_cast<std::size_t>(s.category));
     }
     const auto d = [](std::size_t v) { return static_cast<double>(v); };
     analyse.metrics = {
@@ -252,7 +272,7 @@ std::expected<MatchAnalysis, std::string> run_engine(const EngineThresholds& seu
         {"hitRate", tirs == 0 ? 0.0 : d(touches) / d(tirs)},
         {"headshotRate", touches == 0 ? 0.0 : d(tetes) / d(touches)},
         {"signals", d(signaux.size())},
-        {"distinctSignalCategories", d(vues.count())},
+        {"distinctSignalCategories", d(categories.count())},
     };
 
     analyse.matchId = trames.front().matchId;
