@@ -1,6 +1,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <algorithm>
 #include <regex>
 #include <set>
@@ -247,6 +248,58 @@ TEST(Engine, EqualStrengthsKeepDetectorOrderAndExtraSignalComesLast) {
     EXPECT_EQ(s->signals[0].category, SignalCategory::StatisticalPersistence);
     EXPECT_EQ(s->signals[1].startMs, 600);  // unscaled run now outranks the scaled one
     EXPECT_DOUBLE_EQ(s->signals[2].strength, force * 0.2);
+}
+
+// A long random match where every detector fires: the engine's packed pass must find exactly what the public
+// detectors find on the records, in detector order before the strength sort.
+TEST(Engine, FindsWhatTheDetectorsFindInTheirOrder) {
+    std::mt19937_64 alea(7);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<TrameTelemetrie> f;
+    std::int64_t t = 0;
+    double lacet = 0.0;
+    int etat = 0;
+    double vitesse = 0.0;
+    double precision = 1.0;
+    for (int i = 0; i < 6000; ++i) {
+        t += 10 + static_cast<std::int64_t>(u(alea) * 20);
+        if (u(alea) < 0.05) {  // a new phase: hidden, occluded or visible, with its own target speed and aim
+            etat = static_cast<int>(u(alea) * 3);
+            vitesse = u(alea) * 40.0;
+            precision = u(alea) < 0.5 ? 0.8 : 3.0;
+        }
+        lacet += u(alea) < 0.03 ? (u(alea) - 0.5) * 60.0 : (u(alea) - 0.5) * 1.5;
+        T trame(t);
+        trame.yaw(lacet).vitesse(vitesse);
+        if (etat == 1) trame.occulte(u(alea) * precision);
+        if (etat == 2) trame.visible(u(alea) * precision);
+        if (u(alea) < 0.1) trame.tir();
+        if (u(alea) < 0.05) trame.touche();
+        if (u(alea) < 0.02) trame.sansCible();
+        f.push_back(trame);
+    }
+    const EngineThresholds th;
+    const auto pas = compute_angular_steps(f);
+    std::vector<Signal> attendu;
+    for (auto&& lot : {detect_aim_snap(f, pas, th), detect_micro_correction(f, pas, th),
+                       detect_reaction_time(f, pas, th), detect_visible_tracking(f, th), detect_pre_aim(f, th),
+                       detect_occluded_tracking(f, th), detect_visibility_shot_correlation(f, th)}) {
+        ASSERT_FALSE(lot.empty());
+        attendu.insert(attendu.end(), lot.begin(), lot.end());
+    }
+    std::stable_sort(attendu.begin(), attendu.end(),
+                     [](const Signal& a, const Signal& b) { return a.strength > b.strength; });
+    const auto r = run_engine(th, f);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->signals.size(), attendu.size());
+    for (std::size_t i = 0; i < attendu.size(); ++i) {
+        EXPECT_EQ(r->signals[i].category, attendu[i].category) << i;
+        EXPECT_EQ(r->signals[i].frameTimestamps, attendu[i].frameTimestamps) << i;
+        EXPECT_EQ(r->signals[i].evidence, attendu[i].evidence) << i;
+        EXPECT_EQ(r->signals[i].strength, attendu[i].strength) << i;
+        EXPECT_EQ(r->signals[i].description, attendu[i].description) << i;
+    }
+    EXPECT_EQ(r->score, score_signals(attendu, th));
 }
 
 TEST(Engine, ExtremeTimestampsNeverOverflow) {
