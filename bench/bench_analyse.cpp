@@ -93,8 +93,7 @@ LotTrames match_synthetique(std::size_t trames, std::uint64_t graine) {
                 f.targetId = "enemy-" + std::to_string(cible % 10);
                 f.targetVisible = true;
                 // Flick while far off, then follow with a little noise.
-                const double correction =
-                    latence > 0 ? 0.0 : (erreur > 4.0 ? erreur * (0.2 + u(alea) * 0.3) : 0.0);
+                const double correction = latence > 0 ? 0.0 : (erreur > 4.0 ? erreur * (0.2 + u(alea) * 0.3) : 0.0);
                 latence = latence > 0 ? latence - 1 : 0;
                 pas_lacet += correction + (latence > 0 ? 0.0 : vitesse_cible * 0.016);  // following the target
                 erreur = std::fabs(erreur - correction + derive * 3.0) + (erreur < 0.8 ? 0.25 : 0.0);
@@ -146,8 +145,8 @@ void BM_AnalyseMatch(benchmark::State& etat) {
         benchmark::DoNotOptimize(r);
     }
     etat.SetItemsProcessed(static_cast<std::int64_t>(etat.iterations()) * static_cast<std::int64_t>(trames));
-    etat.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(etat.iterations() * trames),
-                                                       benchmark::Counter::kIsRate);
+    etat.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(etat.iterations() * trames), benchmark::Counter::kIsRate);
     etat.counters["signals_per_match"] =
         static_cast<double>(signaux) / static_cast<double>(etat.iterations() == 0 ? 1 : etat.iterations());
 }

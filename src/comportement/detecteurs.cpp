@@ -1,5 +1,6 @@
 #include "comportement/detecteurs.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace comportement {
@@ -72,8 +73,7 @@ void aim_snap(const Acces& a, std::span<const AngularStep> steps, const EngineTh
     for (std::size_t j = 1; j < steps.size(); ++j) {
         const AngularStep& s = steps[j];
         const std::size_t f = j + 1;
-        if (!a.visible(f) || !(s.angularVelocityDegPerSec >= V) ||
-            !(std::fabs(s.angularAccelerationDegPerSec2) >= A)) {
+        if (!a.visible(f) || !(s.angularVelocityDegPerSec >= V) || !(std::fabs(s.angularAccelerationDegPerSec2) >= A)) {
             continue;
         }
         for (std::size_t m = j; m < steps.size(); ++m) {
@@ -88,16 +88,15 @@ void aim_snap(const Acces& a, std::span<const AngularStep> steps, const EngineTh
                                      0.25 * (1.0 - clamp01(a.err(g) / E)) +
                                      0.15 * clamp01(std::fabs(s.angularAccelerationDegPerSec2) / (3.0 * A)));
                 const TrameTelemetrie& arret = a.trame(g);
-                sortie.push_back(make_signal(
-                    SignalCategory::AimSnap, a.trame(f), a.ts(g), force,
-                    "High-speed aim transition followed by an unusually precise stop/shot.",
-                    {{"peakAngularVelocityDegPerSec", s.angularVelocityDegPerSec},
-                     {"angularAccelerationDegPerSec2", s.angularAccelerationDegPerSec2},
-                     {"finalTargetErrorDeg", a.err(g)},
-                     {"elapsedMs", ecoule},
-                     {"mouseDx", static_cast<double>(arret.mouseDx)},
-                     {"mouseDy", static_cast<double>(arret.mouseDy)}},
-                    horodatages(a, f, g)));
+                sortie.push_back(make_signal(SignalCategory::AimSnap, a.trame(f), a.ts(g), force,
+                                             "High-speed aim transition followed by an unusually precise stop/shot.",
+                                             {{"peakAngularVelocityDegPerSec", s.angularVelocityDegPerSec},
+                                              {"angularAccelerationDegPerSec2", s.angularAccelerationDegPerSec2},
+                                              {"finalTargetErrorDeg", a.err(g)},
+                                              {"elapsedMs", ecoule},
+                                              {"mouseDx", static_cast<double>(arret.mouseDx)},
+                                              {"mouseDy", static_cast<double>(arret.mouseDy)}},
+                                             horodatages(a, f, g)));
                 break;
             }
         }
@@ -184,14 +183,14 @@ void micro_correction(const Acces& a, std::span<const AngularStep> steps, const 
         }
         const double inversions = static_cast<double>(l.inversions);
         const double force = borner(0.92, 0.3 + 0.07 * inversions + 0.2 * ratio);
-        sortie.push_back(make_signal(
-            SignalCategory::MicroCorrection, a.trame(premier), a.ts(dernier), force,
-            "Repeated sub-degree direction reversals while tightly centered on a visible target.",
-            {{"directionReversals", inversions},
-             {"smallStepRatio", ratio},
-             {"totalAngularMovementDeg", total},
-             {"windowMs", en_double(ecart_ms(a.ts(dernier), a.ts(premier)))}},
-            std::move(ts)));
+        sortie.push_back(
+            make_signal(SignalCategory::MicroCorrection, a.trame(premier), a.ts(dernier), force,
+                        "Repeated sub-degree direction reversals while tightly centered on a visible target.",
+                        {{"directionReversals", inversions},
+                         {"smallStepRatio", ratio},
+                         {"totalAngularMovementDeg", total},
+                         {"windowMs", en_double(ecart_ms(a.ts(dernier), a.ts(premier)))}},
+                        std::move(ts)));
         // The next window starts at the step that closed this one.
         k = j;
         l.vider();
@@ -238,10 +237,9 @@ void reaction_time(const Acces& a, std::span<const AngularStep> steps, const Eng
             continue;
         }
         const std::size_t x = r->frameIndex;
-        const double force =
-            r->delayMs <= seuils.reactionVeryFastMs
-                ? borner(0.97, 0.72 + en_double(seuils.reactionVeryFastMs - r->delayMs) / 200.0)
-                : borner(0.8, 0.5 + en_double(seuils.reactionSuspectMs - r->delayMs) / 150.0);
+        const double force = r->delayMs <= seuils.reactionVeryFastMs
+                                 ? borner(0.97, 0.72 + en_double(seuils.reactionVeryFastMs - r->delayMs) / 200.0)
+                                 : borner(0.8, 0.5 + en_double(seuils.reactionSuspectMs - r->delayMs) / 150.0);
         sortie.push_back(make_signal(SignalCategory::ReactionTime, a.trame(k), a.ts(x), force,
                                      "Very short visibility-to-aim/shot reaction time.",
                                      {{"reactionMs", en_double(r->delayMs)},
@@ -364,8 +362,8 @@ void occluded_tracking(const Acces& a, const EngineThresholds& seuils, std::vect
         const EcartMs duree = ecart_ms(a.ts(g - 1), a.ts(p));
         if (duree >= seuils.occludedTrackingMinDurationMs && m >= 4) {
             const double rms = std::sqrt(carres / static_cast<double>(m));
-            const double force = borner(0.98, 0.55 + std::fmin(en_double(duree) / 1800.0, 0.25) +
-                                                  0.18 * (1.0 - clamp01(rms / max_erreur)));
+            const double force = borner(
+                0.98, 0.55 + std::fmin(en_double(duree) / 1800.0, 0.25) + 0.18 * (1.0 - clamp01(rms / max_erreur)));
             sortie.push_back(make_signal(SignalCategory::OccludedTracking, a.trame(p), a.ts(g - 1), force,
                                          "Aim closely followed a moving opponent while that opponent was occluded.",
                                          {{"durationMs", en_double(duree)},
@@ -417,18 +415,23 @@ void visibility_shot_correlation(const Acces& a, const EngineThresholds& seuils,
             continue;
         }
         const double force =
-            rel < 0 ? borner(0.92, 0.62 + 0.22 * en_double(-rel) / en_double(seuils.shotCorrelationBeforeRevealMs))
-                    : borner(0.82, 0.45 + 0.25 * (1.0 - en_double(rel) /
-                                                            en_double(seuils.shotCorrelationAfterRevealMs)));
-        sortie.push_back(make_signal(
-            SignalCategory::VisibilityShotCorrelation, a.trame(x), r, force,
-            "Shot timing is unusually correlated with an opponent crossing the visibility boundary.",
-            {{"shotRelativeToRevealMs", en_double(rel)},
-             {"targetErrorAtShotDeg", erreur},
-             {"hit", drapeau(a.touche(x))},
-             {"headshot", drapeau(a.tete(x))}},
-            {a.ts(x), r}));
+            rel < 0
+                ? borner(0.92, 0.62 + 0.22 * en_double(-rel) / en_double(seuils.shotCorrelationBeforeRevealMs))
+                : borner(0.82, 0.45 + 0.25 * (1.0 - en_double(rel) / en_double(seuils.shotCorrelationAfterRevealMs)));
+        sortie.push_back(
+            make_signal(SignalCategory::VisibilityShotCorrelation, a.trame(x), r, force,
+                        "Shot timing is unusually correlated with an opponent crossing the visibility boundary.",
+                        {{"shotRelativeToRevealMs", en_double(rel)},
+                         {"targetErrorAtShotDeg", erreur},
+                         {"hit", drapeau(a.touche(x))},
+                         {"headshot", drapeau(a.tete(x))}},
+                        {a.ts(x), r}));
     }
+}
+
+// Steps beyond the frames' own (a caller's mismatch) are never read.
+std::span<const AngularStep> pas_de(std::span<const TrameTelemetrie> frames, std::span<const AngularStep> steps) {
+    return steps.first(std::min(steps.size(), frames.empty() ? std::size_t{0} : frames.size() - 1));
 }
 
 template <class Detecteur>
@@ -447,8 +450,8 @@ VueTrame VueTrame::de(const TrameTelemetrie& t) {
     v.occludedTargetAngularErrorDeg = t.occludedTargetAngularErrorDeg;
     v.targetAngularSpeedDegPerSec = t.targetAngularSpeedDegPerSec;
     v.drapeaux = static_cast<std::uint8_t>((t.targetVisible ? kVisible : 0) | (t.targetOccluded ? kOcculte : 0) |
-                                           (t.shotFired ? kTir : 0) | (t.hit ? kTouche : 0) |
-                                           (t.headshot ? kTete : 0) | (t.targetId.has_value() ? kCible : 0));
+                                           (t.shotFired ? kTir : 0) | (t.hit ? kTouche : 0) | (t.headshot ? kTete : 0) |
+                                           (t.targetId.has_value() ? kCible : 0));
     return v;
 }
 
@@ -458,22 +461,23 @@ bool is_reaction_reveal(std::span<const TrameTelemetrie> frames, std::size_t k) 
 
 std::optional<Reaction> find_reaction(std::span<const TrameTelemetrie> frames, std::span<const AngularStep> steps,
                                       std::size_t reveal, std::int64_t searchWindowMs) {
-    return chercher_reaction(AccesTrames{frames}, steps, reveal, searchWindowMs);
+    return chercher_reaction(AccesTrames{frames}, pas_de(frames, steps), reveal, searchWindowMs);
 }
 
 std::vector<Signal> detect_aim_snap(std::span<const TrameTelemetrie> frames, std::span<const AngularStep> steps,
                                     const EngineThresholds& seuils) {
-    return seul([&](std::vector<Signal>& s) { aim_snap(AccesTrames{frames}, steps, seuils, s); });
+    return seul([&](std::vector<Signal>& s) { aim_snap(AccesTrames{frames}, pas_de(frames, steps), seuils, s); });
 }
 
-std::vector<Signal> detect_micro_correction(std::span<const TrameTelemetrie> frames,
-                                            std::span<const AngularStep> steps, const EngineThresholds& seuils) {
-    return seul([&](std::vector<Signal>& s) { micro_correction(AccesTrames{frames}, steps, seuils, s); });
+std::vector<Signal> detect_micro_correction(std::span<const TrameTelemetrie> frames, std::span<const AngularStep> steps,
+                                            const EngineThresholds& seuils) {
+    return seul(
+        [&](std::vector<Signal>& s) { micro_correction(AccesTrames{frames}, pas_de(frames, steps), seuils, s); });
 }
 
 std::vector<Signal> detect_reaction_time(std::span<const TrameTelemetrie> frames, std::span<const AngularStep> steps,
                                          const EngineThresholds& seuils) {
-    return seul([&](std::vector<Signal>& s) { reaction_time(AccesTrames{frames}, steps, seuils, s); });
+    return seul([&](std::vector<Signal>& s) { reaction_time(AccesTrames{frames}, pas_de(frames, steps), seuils, s); });
 }
 
 std::vector<Signal> detect_visible_tracking(std::span<const TrameTelemetrie> frames, const EngineThresholds& seuils) {

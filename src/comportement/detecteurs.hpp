@@ -29,8 +29,8 @@ std::optional<Reaction> find_reaction(std::span<const TrameTelemetrie> frames, s
 
 std::vector<Signal> detect_aim_snap(std::span<const TrameTelemetrie> frames, std::span<const AngularStep> steps,
                                     const EngineThresholds& seuils);
-std::vector<Signal> detect_micro_correction(std::span<const TrameTelemetrie> frames,
-                                            std::span<const AngularStep> steps, const EngineThresholds& seuils);
+std::vector<Signal> detect_micro_correction(std::span<const TrameTelemetrie> frames, std::span<const AngularStep> steps,
+                                            const EngineThresholds& seuils);
 std::vector<Signal> detect_reaction_time(std::span<const TrameTelemetrie> frames, std::span<const AngularStep> steps,
                                          const EngineThresholds& seuils);
 std::vector<Signal> detect_visible_tracking(std::span<const TrameTelemetrie> frames, const EngineThresholds& seuils);

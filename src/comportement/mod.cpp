@@ -47,9 +47,7 @@ std::string nouvel_identifiant() {
 
 int signe(double x) { return (x > 0.0) - (x < 0.0); }  // NaN gives 0
 
-constexpr auto avant = [](const TrameTelemetrie& a, const TrameTelemetrie& b) {
-    return a.timestampMs < b.timestampMs;
-};
+constexpr auto avant = [](const TrameTelemetrie& a, const TrameTelemetrie& b) { return a.timestampMs < b.timestampMs; };
 
 AngularStep pas_entre(const TrameTelemetrie& a, const TrameTelemetrie& b, double vitesse_precedente) {
     AngularStep s;

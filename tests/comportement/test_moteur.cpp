@@ -1,8 +1,8 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
-#include <algorithm>
 #include <regex>
 #include <set>
 #include <string>
@@ -21,9 +21,7 @@ using essai::T;
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
-Signal signal_de(SignalCategory c, double force) {
-    return make_signal(c, T(0), 0, force, "d", {}, {});
-}
+Signal signal_de(SignalCategory c, double force) { return make_signal(c, T(0), 0, force, "d", {}, {}); }
 
 std::vector<Signal> serie(SignalCategory c, double force, int nombre) {
     std::vector<Signal> s;
@@ -140,9 +138,9 @@ TEST(Engine, FailsWithoutFramesAndJoinsValidationErrors) {
     const auto vide = run_engine(EngineThresholds{}, {});
     ASSERT_FALSE(vide);
     EXPECT_EQ(vide.error(), "au moins une trame de télémétrie est requise");
-    const auto invalide = analyse_match(EngineThresholds{}, essai::lot({T(1).match("").joueur(""), T(2).match("").joueur(""),
-                                                                         T(3).match("").joueur("")},
-                                                                        "", ""));
+    const auto invalide = analyse_match(
+        EngineThresholds{},
+        essai::lot({T(1).match("").joueur(""), T(2).match("").joueur(""), T(3).match("").joueur("")}, "", ""));
     ASSERT_FALSE(invalide);
     EXPECT_EQ(invalide.error(), "Missing match id.\nMissing player id.");
     // Warnings do not block.
@@ -159,8 +157,8 @@ TEST(Engine, AnalysesInTimeOrderAndReportsMetrics) {
     EXPECT_EQ(r->matchId, "premier");
     EXPECT_EQ(r->playerId, "j0");
     const std::vector<std::pair<std::string, double>> attendu{
-        {"frames", 4.0}, {"shots", 3.0}, {"hits", 2.0}, {"headshots", 1.0}, {"hitRate", 2.0 / 3.0},
-        {"headshotRate", 0.5}, {"signals", 0.0}, {"distinctSignalCategories", 0.0}};
+        {"frames", 4.0},        {"shots", 3.0},        {"hits", 2.0},    {"headshots", 1.0},
+        {"hitRate", 2.0 / 3.0}, {"headshotRate", 0.5}, {"signals", 0.0}, {"distinctSignalCategories", 0.0}};
     EXPECT_EQ(r->metrics, attendu);
     EXPECT_EQ(r->score, 0.0);
     EXPECT_EQ(r->level, "NORMAL");
