@@ -19,17 +19,18 @@ namespace {
 struct InfoCategorie {
     std::string_view nom;
     double poids;
+    double plafond;  // 2.5 x the weight
 };
 
 constexpr std::array<InfoCategorie, kNombreCategories> kCategories{{
-    {"AimSnap", 1.15},
-    {"MicroCorrection", 0.65},
-    {"ReactionTime", 0.7},
-    {"VisibleTracking", 0.7},
-    {"PreAim", 1.05},
-    {"OccludedTracking", 1.35},
-    {"VisibilityShotCorrelation", 0.95},
-    {"StatisticalPersistence", 1.25},
+    {"AimSnap", 1.15, 2.875},
+    {"MicroCorrection", 0.65, 1.625},
+    {"ReactionTime", 0.7, 1.75},
+    {"VisibleTracking", 0.7, 1.75},
+    {"PreAim", 1.05, 2.625},
+    {"OccludedTracking", 1.35, 3.375},
+    {"VisibilityShotCorrelation", 0.95, 2.375},
+    {"StatisticalPersistence", 1.25, 3.125},
 }};
 
 std::string nouvel_identifiant() {
@@ -135,7 +136,10 @@ double category_weight(SignalCategory c) {
     return i < kNombreCategories ? kCategories[i].poids : 0.0;
 }
 
-double category_cap(SignalCategory c) { return category_weight(c) * 2.5; }
+double category_cap(SignalCategory c) {
+    const auto i = static_cast<std::size_t>(c);
+    return i < kNombreCategories ? kCategories[i].plafond : 0.0;
+}
 
 bool plus_fort(double a, double b) {
     if (std::isnan(a)) {
@@ -185,7 +189,8 @@ double score_signals(std::span<const Signal> signals, const EngineThresholds& se
         const auto categorie = static_cast<SignalCategory>(c);
         forces.clear();
         for (const Signal& s : signals) {
-            if (s.category == categorie) {
+            // A NaN strength (only a caller's extra signal can carry one) adds nothing rather than the whole cap.
+            if (s.category == categorie && !std::isnan(s.strength)) {
                 forces.push_back(s.strength);
             }
         }

@@ -95,6 +95,13 @@ TEST(Score, OnlyTheStrongestKPerCategoryCountWithDecayAndCap) {
     EXPECT_EQ(score_signals(s, deux), 25.4);
 }
 
+TEST(Score, NaNStrengthAddsNothing) {
+    std::vector<Signal> s = serie(SignalCategory::AimSnap, 0.9, 1);
+    s.push_back(signal_de(SignalCategory::AimSnap, std::nan("")));
+    s.push_back(signal_de(SignalCategory::StatisticalPersistence, std::nan("")));
+    EXPECT_EQ(score_signals(s, EngineThresholds{}), 19.4);
+}
+
 TEST(Score, RiskLevelCutOffs) {
     EXPECT_EQ(risk_level(0.0), "NORMAL");
     EXPECT_EQ(risk_level(29.9), "NORMAL");
