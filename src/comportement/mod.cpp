@@ -287,14 +287,14 @@ std::expected<MatchAnalysis, std::string> run_engine(const EngineThresholds& seu
 }
 
 std::expected<MatchAnalysis, std::string> analyse_match(const EngineThresholds& seuils, const LotTrames& lot) {
-    const ValidationLot v = valider_lot(lot);
-    if (!v.valide) {
+    const std::vector<std::string> erreurs = erreurs_lot(lot);
+    if (!erreurs.empty()) {
         std::string message;
-        for (std::size_t i = 0; i < v.erreurs.size(); ++i) {
+        for (std::size_t i = 0; i < erreurs.size(); ++i) {
             if (i > 0) {
                 message += '\n';
             }
-            message += v.erreurs[i];
+            message += erreurs[i];
         }
         return std::unexpected(std::move(message));
     }

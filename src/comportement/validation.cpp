@@ -81,7 +81,10 @@ std::string_view rogner_blancs(std::string_view texte) {
     return texte;
 }
 
-ValidationLot valider_lot(const LotTrames& lot) {
+namespace {
+
+// Both entry points share the checks; the analysis drops the warnings, so it does not build them.
+ValidationLot valider(const LotTrames& lot, bool avec_avertissements) {
     ValidationLot v;
     if (blanc_seulement(lot.matchId)) {
         v.erreurs.emplace_back("Missing match id.");
@@ -116,6 +119,9 @@ ValidationLot valider_lot(const LotTrames& lot) {
         if (t.targetVisible && t.targetOccluded) {
             erreur(": a target cannot be visible and occluded at the same instant.");
         }
+        if (!avec_avertissements) {
+            continue;
+        }
         if ((t.targetVisible || t.targetOccluded) && (!t.targetId || blanc_seulement(*t.targetId))) {
             v.avertissements.push_back(prefixe(i).append(": target state present without target id."));
         }
@@ -126,5 +132,11 @@ ValidationLot valider_lot(const LotTrames& lot) {
     v.valide = v.erreurs.empty();
     return v;
 }
+
+}  // namespace
+
+ValidationLot valider_lot(const LotTrames& lot) { return valider(lot, true); }
+
+std::vector<std::string> erreurs_lot(const LotTrames& lot) { return valider(lot, false).erreurs; }
 
 }  // namespace comportement

@@ -50,6 +50,7 @@ TEST(Validation, FrameChecksKeepTheirOrderAndWarningsAreSeparate) {
     EXPECT_EQ(v.erreurs, (Textes{"frame[1]: angular errors/speeds cannot be negative.",
                                  "frame[1]: a target cannot be visible and occluded at the same instant."}));
     EXPECT_EQ(v.avertissements, Textes{"frame[1]: target state present without target id."});
+    EXPECT_EQ(erreurs_lot(essai::lot(trames)), v.erreurs);  // the analysis' errors-only path agrees
 }
 
 TEST(Validation, NonFiniteFieldsGiveOneErrorAndNaNIsNotNegative) {
