@@ -499,7 +499,11 @@ std::vector<Signal> detect_visibility_shot_correlation(std::span<const TrameTele
 
 void detect_all(std::span<const TrameTelemetrie> frames, std::span<const VueTrame> vues,
                 std::span<const AngularStep> steps, const EngineThresholds& seuils, std::vector<Signal>& sortie) {
-    const AccesVues a{frames, vues};
+    // A view and records of different lengths (a caller's mismatch) are read only as far as both go.
+    const std::size_t n = std::min(frames.size(), vues.size());
+    frames = frames.first(n);
+    const AccesVues a{frames, vues.first(n)};
+    steps = pas_de(frames, steps);
     if (a.size() >= 3) {
         aim_snap(a, steps, seuils, sortie);
         micro_correction(a, steps, seuils, sortie);
