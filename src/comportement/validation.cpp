@@ -9,10 +9,9 @@ namespace {
 
 // UTF-8 forms of the 25 White_Space code points beyond ASCII; ASCII ones are tested directly.
 constexpr std::string_view kBlancsMultioctets[] = {
-    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
-    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
-    "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
-    "\xE3\x80\x80",
+    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
+    "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",
+    "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
 };
 
 bool blanc_ascii(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -49,6 +48,20 @@ std::size_t blanc_en_queue(std::string_view t) {
     return 0;
 }
 
+// True when `t` holds nothing but white space. Most ids start with a visible ASCII character: answer at once.
+bool blanc_seulement(std::string_view t) {
+    if (!t.empty()) {
+        const auto c = static_cast<unsigned char>(t.front());
+        if (c < 0x80 && !blanc_ascii(static_cast<char>(c))) {
+            return false;
+        }
+    }
+    while (const std::size_t n = blanc_en_tete(t)) {
+        t.remove_prefix(n);
+    }
+    return t.empty();
+}
+
 std::string prefixe(std::size_t i) { return "frame[" + std::to_string(i) + "]"; }
 
 bool grand_delta(std::int32_t d) {
@@ -68,12 +81,15 @@ std::string_view rogner_blancs(std::string_view texte) {
     return texte;
 }
 
-ValidationLot valider_lot(const LotTrames& lot) {
+namespace {
+
+// Both entry points share the checks; the analysis drops the warnings, so it does not build them.
+ValidationLot valider(const LotTrames& lot, bool avec_avertissements) {
     ValidationLot v;
-    if (rogner_blancs(lot.matchId).empty()) {
+    if (blanc_seulement(lot.matchId)) {
         v.erreurs.emplace_back("Missing match id.");
     }
-    if (rogner_blancs(lot.playerId).empty()) {
+    if (blanc_seulement(lot.playerId)) {
         v.erreurs.emplace_back("Missing player id.");
     }
     if (lot.trames.size() < 3) {
@@ -103,7 +119,10 @@ ValidationLot valider_lot(const LotTrames& lot) {
         if (t.targetVisible && t.targetOccluded) {
             erreur(": a target cannot be visible and occluded at the same instant.");
         }
-        if ((t.targetVisible || t.targetOccluded) && (!t.targetId || rogner_blancs(*t.targetId).empty())) {
+        if (!avec_avertissements) {
+            continue;
+        }
+        if ((t.targetVisible || t.targetOccluded) && (!t.targetId || blanc_seulement(*t.targetId))) {
             v.avertissements.push_back(prefixe(i).append(": target state present without target id."));
         }
         if (grand_delta(t.mouseDx) || grand_delta(t.mouseDy)) {
@@ -113,5 +132,11 @@ ValidationLot valider_lot(const LotTrames& lot) {
     v.valide = v.erreurs.empty();
     return v;
 }
+
+}  // namespace
+
+ValidationLot valider_lot(const LotTrames& lot) { return valider(lot, true); }
+
+std::vector<std::string> erreurs_lot(const LotTrames& lot) { return valider(lot, false).erreurs; }
 
 }  // namespace comportement

@@ -50,6 +50,7 @@ TEST(Validation, FrameChecksKeepTheirOrderAndWarningsAreSeparate) {
     EXPECT_EQ(v.erreurs, (Textes{"frame[1]: angular errors/speeds cannot be negative.",
                                  "frame[1]: a target cannot be visible and occluded at the same instant."}));
     EXPECT_EQ(v.avertissements, Textes{"frame[1]: target state present without target id."});
+    EXPECT_EQ(erreurs_lot(essai::lot(trames)), v.erreurs);  // the analysis' errors-only path agrees
 }
 
 TEST(Validation, NonFiniteFieldsGiveOneErrorAndNaNIsNotNegative) {
@@ -99,7 +100,7 @@ TEST(Validation, TrimHandlesEveryWhiteSpaceKindAndNothingElse) {
               "a b");
     EXPECT_EQ(rogner_blancs("\xEF\xBB\xBFx\x1C"), "\xEF\xBB\xBFx\x1C");  // BOM and U+001C stay
     EXPECT_EQ(rogner_blancs("\xE1\xA0\x8E"), "\xE1\xA0\x8E");            // U+180E stays
-    EXPECT_EQ(rogner_blancs("\xC2\xA0\xC2"), "\xC2");  // a truncated sequence is not white space
+    EXPECT_EQ(rogner_blancs("\xC2\xA0\xC2"), "\xC2");                    // a truncated sequence is not white space
     EXPECT_EQ(rogner_blancs(""), "");
     // Batch ids are trimmed only to decide they are missing; frames still compare them byte for byte.
     std::vector<TrameTelemetrie> trames{T(1).match(" m "), T(2).match(" m "), T(3).match("m")};
