@@ -23,7 +23,4 @@ ValidationLot valider_lot(const LotTrames& lot);
 // The blocking errors of valider_lot alone, for callers that have no use for the warnings.
 std::vector<std::string> erreurs_lot(const LotTrames& lot);
 
-// `texte` without its leading and trailing Unicode White_Space code points (UTF-8).
-std::string_view rogner_blancs(std::string_view texte);
-
 }  // namespace comportement
