@@ -27,10 +27,28 @@ struct Flux {
     std::size_t PutEnd(Ch*) { return 0; }
 };
 
+// The same over text known to be followed by a NUL byte: no bounds check in
+// RapidJSON's inner loops.
+struct FluxTermine {
+    using Ch = char;
+    const char* debut;
+    const char* p;
+    Ch Peek() const { return *p; }
+    Ch Take() { return *p++; }
+    std::size_t Tell() const { return static_cast<std::size_t>(p - debut); }
+    Ch* PutBegin() { return nullptr; }
+    void Put(Ch) {}
+    void Flush() {}
+    std::size_t PutEnd(Ch*) { return 0; }
+};
+
 }  // namespace commun::json::detail
 
 namespace rapidjson {
 template <> struct StreamTraits<commun::json::detail::Flux> {
+    enum { copyOptimization = 1 };
+};
+template <> struct StreamTraits<commun::json::detail::FluxTermine> {
     enum { copyOptimization = 1 };
 };
 }  // namespace rapidjson
@@ -39,8 +57,11 @@ namespace commun::json {
 namespace {
 
 using detail::Flux;
+using detail::FluxTermine;
 constexpr unsigned drapeaux =
     rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
+// For text whose UTF-8 was already checked strictly (lines of LecteurLignes).
+constexpr unsigned drapeaux_utf8_verifie = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
 
 // RapidJSON decodes "\udc00" alone into the three bytes of a surrogate, which
 // is not text; any encoded surrogate is ED A0..BF.
@@ -156,7 +177,9 @@ std::string_view attendu(const Champ& c) {
 
 class Gestionnaire {
 public:
-    void preparer(const Schema& racine, void* objet, const std::vector<std::string_view>* jetons) {
+    void preparer(const Schema& racine, void* objet, const std::vector<std::string_view>* jetons,
+                  bool echappements) {
+        echappements_ = echappements;
         racine_ = &racine;
         objet_racine_ = objet;
         cadres_.clear();
@@ -227,7 +250,7 @@ public:
     }
 
     bool String(const char* s, rapidjson::SizeType n, bool) {
-        if (contient_substitut(s, n)) {
+        if (echappements_ && contient_substitut(s, n)) {
             erreur_ = "invalid unicode code point";
             return false;
         }
@@ -256,7 +279,7 @@ public:
     }
 
     bool Key(const char* s, rapidjson::SizeType n, bool) {
-        if (contient_substitut(s, n)) {
+        if (echappements_ && contient_substitut(s, n)) {
             erreur_ = "invalid unicode code point";
             return false;
         }
@@ -264,7 +287,9 @@ public:
         Cadre& cadre = cadres_.back();
         const auto& champs = cadre.schema->champs;
         const bool majuscule = cadre.schema->options.forme_majuscule;
-        for (std::size_t i = 0; i < champs.size(); ++i) {
+        // Keys mostly come in declared order: start after the last one found.
+        const std::size_t nombre = champs.size();
+        for (std::size_t k = 0, i = cadre.indice_cle; k < nombre; ++k, i = i + 1 == nombre ? 0 : i + 1) {
             const std::string_view nom = champs[i].nom;
             if (nom.size() != n) continue;
             const char premier = nom[0];
@@ -277,6 +302,7 @@ public:
                 return false;
             }
             cadre.vus |= bit;
+            cadre.indice_cle = i + 1 == nombre ? 0 : static_cast<std::uint32_t>(i + 1);
             attendu_ = &champs[i];
             return true;
         }
@@ -382,6 +408,7 @@ private:
         std::uint64_t vus;     // keys (or positions) already given
         std::uint32_t index;   // array form: next position
         bool tableau;
+        std::uint32_t indice_cle = 0;  // where to start looking for the next key
     };
 
     // Where the next value goes; advances the array position.
@@ -497,6 +524,7 @@ private:
         return true;
     }
 
+    bool echappements_ = true;  // the text holds a backslash
     const Schema* racine_ = nullptr;
     void* objet_racine_ = nullptr;
     std::vector<Cadre> cadres_;
@@ -601,10 +629,32 @@ Lecteur::Lecteur() : etat_(std::make_unique<Etat>()) {}
 Lecteur::~Lecteur() = default;
 
 std::expected<void, std::string> Lecteur::lire(std::string_view texte, const Schema& schema, void* enregistrement) {
+    return analyser(texte, false, schema, enregistrement);
+}
+
+std::expected<void, std::string> Lecteur::lire_ligne(std::string_view ligne, const Schema& schema,
+                                                     void* enregistrement) {
+    return analyser(ligne, true, schema, enregistrement);
+}
+
+std::expected<void, std::string> Lecteur::analyser(std::string_view texte, bool ligne, const Schema& schema,
+                                                   void* enregistrement) {
     Etat& e = *etat_;
-    e.gestionnaire.preparer(schema, enregistrement, nullptr);
-    Flux flux{texte.data(), texte.data(), texte.data() + texte.size()};
-    auto resultat = e.lecteur.Parse<drapeaux>(flux, e.gestionnaire);
+    // Raw surrogates are refused by UTF-8 validation; only a \u escape can
+    // produce one, so strings are checked only when the text has escapes.
+    const bool echappements = std::memchr(texte.data(), '\\', texte.size()) != nullptr;
+    e.gestionnaire.preparer(schema, enregistrement, nullptr, echappements);
+    rapidjson::ParseResult resultat;
+    std::size_t fin_valeur = 0;
+    if (ligne) {
+        FluxTermine flux{texte.data(), texte.data()};
+        resultat = e.lecteur.Parse<drapeaux_utf8_verifie>(flux, e.gestionnaire);
+        fin_valeur = flux.Tell();
+    } else {
+        Flux flux{texte.data(), texte.data(), texte.data() + texte.size()};
+        resultat = e.lecteur.Parse<drapeaux>(flux, e.gestionnaire);
+        fin_valeur = flux.Tell();
+    }
     std::string_view lu = texte;
     if (resultat.IsError() && resultat.Code() == rapidjson::kParseErrorNumberTooBig) {
         // RapidJSON refuses numbers past the double range before we see them,
@@ -614,10 +664,11 @@ std::expected<void, std::string> Lecteur::lire(std::string_view texte, const Sch
         schema.reinitialiser(enregistrement);
         e.copie.assign(texte);
         neutraliser_nombres(e.copie, texte, e.jetons);
-        e.gestionnaire.preparer(schema, enregistrement, &e.jetons);
+        e.gestionnaire.preparer(schema, enregistrement, &e.jetons, echappements);
         lu = e.copie;
-        flux = Flux{lu.data(), lu.data(), lu.data() + lu.size()};
+        Flux flux{lu.data(), lu.data(), lu.data() + lu.size()};
         resultat = e.lecteur.Parse<drapeaux>(flux, e.gestionnaire);
+        fin_valeur = flux.Tell();
     }
     if (resultat.IsError()) {
         std::string message = resultat.Code() == rapidjson::kParseErrorTermination
@@ -626,9 +677,10 @@ std::expected<void, std::string> Lecteur::lire(std::string_view texte, const Sch
         ajouter_position(message, lu, resultat.Offset());
         return std::unexpected(std::move(message));
     }
-    if (flux.Tell() != lu.size()) {
+    // RapidJSON takes an embedded NUL for the end of the text.
+    if (fin_valeur != lu.size()) {
         std::string message = "trailing characters";
-        ajouter_position(message, lu, flux.Tell());
+        ajouter_position(message, lu, fin_valeur);
         return std::unexpected(std::move(message));
     }
     return {};

@@ -128,7 +128,20 @@ public:
         return lire(texte, s, static_cast<void*>(&enregistrement));
     }
 
+    // The same for a line of LecteurLignes: its UTF-8 is already checked
+    // (strictly) and a NUL byte follows it, which lets the parse skip a second
+    // validation and the bounds checks. Same results and messages.
+    std::expected<void, std::string> lire_ligne(std::string_view ligne, const Schema& schema, void* enregistrement);
+
+    template <class T>
+    std::expected<void, std::string> lire_ligne(std::string_view ligne, const Schema& s, T& enregistrement) {
+        return lire_ligne(ligne, s, static_cast<void*>(&enregistrement));
+    }
+
 private:
+    std::expected<void, std::string> analyser(std::string_view texte, bool ligne, const Schema& schema,
+                                              void* enregistrement);
+
     struct Etat;
     std::unique_ptr<Etat> etat_;
 };

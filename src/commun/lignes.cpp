@@ -14,6 +14,11 @@ std::expected<std::optional<std::string_view>, std::string> LecteurLignes::rendr
     return ligne;
 }
 
+std::expected<std::optional<std::string_view>, std::string> LecteurLignes::rendre_morcelee() {
+    if (ligne_.ends_with('\r')) ligne_.pop_back();
+    return rendre(ligne_);
+}
+
 std::expected<std::optional<std::string_view>, std::string> LecteurLignes::suivante() {
     ligne_.clear();
     bool morcelee = false;
@@ -24,19 +29,21 @@ std::expected<std::optional<std::string_view>, std::string> LecteurLignes::suiva
             if (lf != nullptr) {
                 const auto n = static_cast<std::size_t>(lf - d);
                 debut_ += n + 1;
-                std::string_view ligne(d, n);
                 if (morcelee) {
-                    ligne_.append(ligne);
-                    ligne = ligne_;
+                    ligne_.append(d, n);
+                    return rendre_morcelee();
                 }
-                if (ligne.ends_with('\r')) ligne.remove_suffix(1);
-                return rendre(ligne);
+                std::size_t taille = n;
+                if (taille > 0 && d[taille - 1] == '\r') --taille;
+                tampon_[static_cast<std::size_t>(d - tampon_.data()) + taille] = '\0';
+                return rendre(std::string_view(d, taille));
             }
             ligne_.append(d, fin_ - debut_);
             morcelee = true;
             debut_ = fin_ = 0;
         }
         if (epuise_) {
+            // The last line keeps a CR that no LF follows.
             if (morcelee) return rendre(ligne_);
             return std::optional<std::string_view>{};
         }

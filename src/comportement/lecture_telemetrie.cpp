@@ -131,7 +131,7 @@ std::expected<std::vector<LotTrames>, std::string> lire_lots(commun::SourceOctet
         const std::string_view texte = **ligne;
         if (commun::est_blanc_unicode(texte)) continue;
         TrameTelemetrie t;
-        if (auto r = lecteur.lire(texte, schema, t); !r) {
+        if (auto r = lecteur.lire_ligne(texte, schema, t); !r) {
             return std::unexpected("ligne " + std::to_string(lignes.numero()) + " : " + r.error());
         }
         // Files usually hold runs of one player's frames: try the last group first.
