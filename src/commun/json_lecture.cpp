@@ -27,28 +27,10 @@ struct Flux {
     std::size_t PutEnd(Ch*) { return 0; }
 };
 
-// The same over text known to be followed by a NUL byte: no bounds check in
-// RapidJSON's inner loops.
-struct FluxTermine {
-    using Ch = char;
-    const char* debut;
-    const char* p;
-    Ch Peek() const { return *p; }
-    Ch Take() { return *p++; }
-    std::size_t Tell() const { return static_cast<std::size_t>(p - debut); }
-    Ch* PutBegin() { return nullptr; }
-    void Put(Ch) {}
-    void Flush() {}
-    std::size_t PutEnd(Ch*) { return 0; }
-};
-
 }  // namespace commun::json::detail
 
 namespace rapidjson {
 template <> struct StreamTraits<commun::json::detail::Flux> {
-    enum { copyOptimization = 1 };
-};
-template <> struct StreamTraits<commun::json::detail::FluxTermine> {
     enum { copyOptimization = 1 };
 };
 }  // namespace rapidjson
@@ -57,11 +39,12 @@ namespace commun::json {
 namespace {
 
 using detail::Flux;
-using detail::FluxTermine;
 constexpr unsigned drapeaux =
     rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
-// For text whose UTF-8 was already checked strictly (lines of LecteurLignes).
-constexpr unsigned drapeaux_utf8_verifie = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+// Lines whose UTF-8 was already checked strictly (LecteurLignes), parsed in
+// place in a copy: strings and numbers are not copied again one byte at a time.
+constexpr unsigned drapeaux_ligne =
+    rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseInsituFlag;
 
 // RapidJSON decodes "\udc00" alone into the three bytes of a surrogate, which
 // is not text; any encoded surrogate is ED A0..BF.
@@ -79,6 +62,22 @@ bool contient_substitut(const char* s, std::size_t n) {
         ++p;
     }
     return false;
+}
+
+// Key names are short: compare inline, eight bytes at a time, rather than
+// calling memcmp for each key of each line.
+bool memes_octets(const char* a, const char* b, std::size_t n) {
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    for (; n > 0; --n, ++a, ++b) {
+        if (*a != *b) return false;
+    }
+    return true;
 }
 
 bool est_entier(std::string_view jeton) { return jeton.find_first_of(".eE") == std::string_view::npos; }
@@ -295,7 +294,7 @@ public:
             const char premier = nom[0];
             const bool debut_ok = s[0] == premier ||
                 (majuscule && premier >= 'a' && premier <= 'z' && s[0] == premier - 'a' + 'A');
-            if (!debut_ok || std::memcmp(s + 1, nom.data() + 1, n - 1) != 0) continue;
+            if (!debut_ok || !memes_octets(s + 1, nom.data() + 1, n - 1)) continue;
             const std::uint64_t bit = std::uint64_t{1} << i;
             if ((cadre.vus & bit) != 0) {
                 erreur_ = "duplicate field `" + std::string(nom) + "`";
@@ -622,6 +621,7 @@ struct Lecteur::Etat {
     rapidjson::Reader lecteur;
     Gestionnaire gestionnaire;
     std::string copie;
+    std::string sur_place;
     std::vector<std::string_view> jetons;
 };
 
@@ -647,8 +647,9 @@ std::expected<void, std::string> Lecteur::analyser(std::string_view texte, bool 
     rapidjson::ParseResult resultat;
     std::size_t fin_valeur = 0;
     if (ligne) {
-        FluxTermine flux{texte.data(), texte.data()};
-        resultat = e.lecteur.Parse<drapeaux_utf8_verifie>(flux, e.gestionnaire);
+        e.sur_place.assign(texte);
+        rapidjson::InsituStringStream flux(e.sur_place.data());
+        resultat = e.lecteur.Parse<drapeaux_ligne>(flux, e.gestionnaire);
         fin_valeur = flux.Tell();
     } else {
         Flux flux{texte.data(), texte.data(), texte.data() + texte.size()};

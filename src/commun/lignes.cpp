@@ -33,10 +33,9 @@ std::expected<std::optional<std::string_view>, std::string> LecteurLignes::suiva
                     ligne_.append(d, n);
                     return rendre_morcelee();
                 }
-                std::size_t taille = n;
-                if (taille > 0 && d[taille - 1] == '\r') --taille;
-                tampon_[static_cast<std::size_t>(d - tampon_.data()) + taille] = '\0';
-                return rendre(std::string_view(d, taille));
+                std::string_view ligne(d, n);
+                if (ligne.ends_with('\r')) ligne.remove_suffix(1);
+                return rendre(ligne);
             }
             ligne_.append(d, fin_ - debut_);
             morcelee = true;

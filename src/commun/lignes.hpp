@@ -16,8 +16,7 @@ class LecteurLignes {
 public:
     explicit LecteurLignes(SourceOctets& source) : source_(source) {}
 
-    // The next line (valid until the next call), or nothing at the end. A NUL
-    // byte follows the returned bytes (see json::Lecteur::lire_ligne).
+    // The next line (valid until the next call), or nothing at the end.
     std::expected<std::optional<std::string_view>, std::string> suivante();
     // 1-based number of the line last returned; every line counts.
     std::size_t numero() const { return numero_; }
@@ -27,7 +26,7 @@ private:
     std::expected<std::optional<std::string_view>, std::string> rendre_morcelee();
 
     SourceOctets& source_;
-    std::array<char, 8192> tampon_{};  // a line's LF is overwritten by NUL
+    std::array<char, 8192> tampon_{};
     std::size_t debut_ = 0;
     std::size_t fin_ = 0;
     bool epuise_ = false;

@@ -74,6 +74,9 @@ TEST(TelemetrieLecture, LignesBlanchesEtNumeros) {
     EXPECT_TRUE(erreur("{}\n{\"matchId\":\"a\",\"MatchId\":\"b\"}").starts_with("ligne 2 : duplicate field `matchId`"));
     EXPECT_TRUE(erreur("{}  x").starts_with("ligne 1 : trailing characters"));
     EXPECT_EQ(erreur("{}\r"), "<accepted>");
+    // A NUL byte ends nothing: it is a character like any other.
+    EXPECT_EQ(erreur(std::string("{}\0x\n", 5)), "ligne 1 : trailing characters at line 1 column 3");
+    EXPECT_TRUE(erreur(std::string("{\"weaponId\":\"a\0\"}", 17)).starts_with("ligne 1 : control character"));
     EXPECT_EQ(erreur("\xef\xbb\xbf{}").substr(0, 20), "ligne 1 : expected v");
 }
 
