@@ -107,6 +107,8 @@ template <auto Membre> constexpr Champ champ(std::string_view nom, const Schema&
 
 template <class T>
 constexpr Schema schema(std::string_view nom, std::span<const Champ> champs, Options options = {}) {
+    // Keys already given are one bit each in a 64-bit word.
+    if (champs.size() > 64) throw "a record has at most 64 keys";
     return Schema{nom, champs, options, [](void* e) { *static_cast<T*>(e) = T{}; }};
 }
 
