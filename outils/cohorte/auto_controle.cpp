@@ -147,6 +147,7 @@ std::optional<Trame> ConvertisseurLocal::convertir(const Instantane& s) {
     t.tete = s.headshot;
     if (choisi) {
         t.aCible = true;
+        t.cible = static_cast<int>(choisi->joueur - s.players.data());
         t.visible = choisi->joueur->isVisibleFromLocalPlayer;
         t.occulte = !t.visible;
         (t.visible ? t.erreur : t.erreurOcculte) = choisi->erreur;
@@ -232,6 +233,11 @@ ResultatMatch analyser(const std::vector<Trame>& t, const Seuils& s) {
                 if (b.distance <= s.microPas) ++petits;
             }
             const double ratio = petits / static_cast<double>(l.size() - 1);
+            if (inversions >= s.microInversions && ratio >= 0.7 && std::getenv("DEBUG_MICRO")) {
+                std::fprintf(stderr, "micro ts=%lld n=%zu inv=%d :", (long long)(t[j + 1].ts), l.size(), inversions);
+                for (std::size_t m : l) std::fprintf(stderr, " (%d,%d %.2f e%.2f v%.0f)", pas[m].dirYaw, pas[m].dirPitch, pas[m].distance, t[m + 1].erreur, t[m+1].vitesseCible);
+                std::fprintf(stderr, "\n");
+            }
             if (inversions >= s.microInversions && ratio >= 0.7) {
                 forces[1].push_back(std::fmin(0.92, std::fmax(0.0, 0.3 + 0.07 * inversions + 0.2 * ratio)));
                 k = j;
@@ -380,7 +386,7 @@ void Mesures::ajouter(const std::vector<Trame>& t) {
         if (t[i - 1].visible || !t[i].visible || !t[i].aCible) continue;
         const std::int64_t d = reaction_apres(t, pas, i, 500, nullptr);
         if (d >= 0) reactions.push_back(static_cast<double>(d));
-        if (d >= 0 && d < 50 && std::getenv("DEBUG_REACTION")) std::fprintf(stderr, "reveal ts=%lld prev cible=%d occ=%d err=%.1f / err=%.1f v=%.0f tir=%d\n", (long long)(t[i].ts % 1000000), t[i-1].aCible, t[i-1].occulte, t[i-1].erreurOcculte, t[i].erreur, pas[i-1].vitesse, t[i].tir);
+        if (d >= 0 && d < 100 && std::getenv("DEBUG_REACTION")) std::fprintf(stderr, "reveal same=%d ts=%lld prev cible=%d occ=%d err=%.1f / err=%.1f v=%.0f tir=%d\n", t[i-1].cible == t[i].cible, (long long)(t[i].ts), t[i-1].aCible, t[i-1].occulte, t[i-1].erreurOcculte, t[i].erreur, pas[i-1].vitesse, t[i].tir);
     }
     // A fast movement is a run of steps above 60 deg/s; keep its peak if it ends on a visible target.
     for (std::size_t j = 0; j < pas.size();) {

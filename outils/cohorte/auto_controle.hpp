@@ -19,6 +19,7 @@ struct Trame {
     double yaw = 0.0;
     double pitch = 0.0;
     bool aCible = false;
+    int cible = -1;  // index of the target in the snapshot's player list
     bool visible = false;
     bool occulte = false;
     double erreur = 180.0;

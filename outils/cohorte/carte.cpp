@@ -8,7 +8,7 @@ namespace cohorte {
 
 Carte::Carte(double largeur, double hauteur, std::vector<Boite> boites)
     : largeur_(largeur), hauteur_(hauteur), boites_(std::move(boites)) {
-    constexpr double ecart = 0.45;
+    constexpr double ecart = 0.3;
     for (const Boite& b : boites_) {
         const Point2 coins[4] = {{b.x0 - ecart, b.y0 - ecart},
                                  {b.x1 + ecart, b.y0 - ecart},
@@ -82,6 +82,46 @@ bool Carte::segment_libre(Point2 a, Point2 b, double marge) const {
         if (!dehors) return false;
     }
     return true;
+}
+
+std::optional<Point2> Carte::bord_de_couverture(Point2 oeil, Point2 cache, double decalage) const {
+    const Boite* couverture = nullptr;
+    double plusProche = 1e300;
+    for (const Boite& b : boites_) {
+        if (Carte(largeur_, hauteur_, {b}).segment_libre(oeil, cache)) continue;
+        const double cx = (b.x0 + b.x1) / 2 - oeil.x;
+        const double cy = (b.y0 + b.y1) / 2 - oeil.y;
+        if (cx * cx + cy * cy < plusProche) {
+            plusProche = cx * cx + cy * cy;
+            couverture = &b;
+        }
+    }
+    if (!couverture) return std::nullopt;
+    const double cap = std::atan2(cache.y - oeil.y, cache.x - oeil.x);
+    const Point2 coins[4] = {{couverture->x0, couverture->y0}, {couverture->x1, couverture->y0},
+                             {couverture->x0, couverture->y1}, {couverture->x1, couverture->y1}};
+    std::optional<Point2> bord;
+    double ecartBord = 1e300;
+    for (const double sens : {-1.0, 1.0}) {
+        // The silhouette edge on this side is the corner furthest round from the hidden point.
+        double extreme = 0.0;
+        Point2 coin{};
+        for (const Point2& c : coins) {
+            const double rel = std::remainder(std::atan2(c.y - oeil.y, c.x - oeil.x) - cap, 2 * 3.141592653589793) * sens;
+            if (rel > extreme) {
+                extreme = rel;
+                coin = c;
+            }
+        }
+        if (extreme <= 0.0 || extreme >= ecartBord) continue;
+        const double dx = coin.x - oeil.x;
+        const double dy = coin.y - oeil.y;
+        const double d = std::sqrt(dx * dx + dy * dy);
+        if (d < 1e-9) continue;
+        ecartBord = extreme;
+        bord = Point2{coin.x - dy / d * sens * decalage, coin.y + dx / d * sens * decalage};
+    }
+    return bord;
 }
 
 bool Carte::point_libre(Point2 p, double marge) const {

@@ -1,6 +1,7 @@
 #pragma once
 // A flat arena seen from above: axis-aligned boxes and walls, all taller than a
 // player, so sight and movement reduce to 2D segment tests.
+#include <optional>
 #include <vector>
 
 #include "cohorte/alea.hpp"
@@ -31,6 +32,10 @@ public:
     bool segment_libre(Point2 a, Point2 b, double marge = 0.0) const;
     bool point_libre(Point2 p, double marge) const;
     Point2 point_libre_aleatoire(Alea& alea, double marge) const;
+    // For a point `cache` hidden from `oeil`, the nearest edge of the box hiding it as seen
+    // from `oeil` (where it would step out), moved `decalage` further out across the line of
+    // sight. Nothing when no single box hides it.
+    std::optional<Point2> bord_de_couverture(Point2 oeil, Point2 cache, double decalage) const;
     // Box corners pushed slightly outwards: the spots where opponents appear.
     const std::vector<Point2>& coins() const { return coins_; }
 

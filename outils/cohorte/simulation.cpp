@@ -1,10 +1,13 @@
 #include "cohorte/simulation.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <vector>
 
 #include "cohorte/alea.hpp"
+#include "cohorte/auto_controle.hpp"
 #include "cohorte/carte.hpp"
 
 namespace cohorte {
@@ -77,20 +80,21 @@ struct SousMouvement {
     bool actif(double t) const { return t < t0 + duree; }
 };
 
-// Smooth hand noise: white noise through two first-order low-pass stages.
+// Hand noise as intermittent drift: every few tenths of a second the hand settles on a new
+// small offset, reached with a smooth submovement. Between two of them the aim moves one way
+// only, so direction reversals come a few times a second, never every tick.
 struct Bruit {
-    double a1 = 0.0, a2 = 0.0, b1 = 0.0, b2 = 0.0;
+    SousMouvement derive;
+    double prochain = 0.0;
 
-    Angles avancer(Alea& alea, double dt, double sigma) {
-        constexpr double tau = 0.09;
-        const double k = std::fmin(1.0, dt / tau);
-        // Gain chosen so that the output's standard deviation is close to sigma at 64 Hz.
-        const double gain = sigma * std::sqrt(2.0 / k) * 1.7;
-        a1 += (alea.normale() * gain - a1) * k;
-        a2 += (a1 - a2) * k;
-        b1 += (alea.normale() * gain * 0.55 - b1) * k;
-        b2 += (b1 - b2) * k;
-        return {a2, b2};
+    Angles avancer(Alea& alea, double t, double sigma) {
+        if (t >= prochain) {
+            const Angles depuis = derive.valeur(t);
+            const double duree = alea.uniforme(0.14, 0.3);
+            derive = SousMouvement{t, duree, depuis, {alea.normale(0.0, sigma), alea.normale(0.0, sigma * 0.4)}, false};
+            prochain = t + duree + alea.uniforme(0.08, 0.35);
+        }
+        return derive.valeur(t);
     }
 };
 
@@ -111,6 +115,12 @@ struct Personnage {
     double distance = 0.0;
     bool visible = false;
     bool dansChamp = false;
+    double visibleDepuis = 0.0;
+    // Peeking from cover: where he hides, where he steps out, how many more times.
+    Point2 abri;
+    Point2 bord;
+    int peeks = 0;
+    bool suiteImposee = false;
 };
 
 enum class Mode { garde, engage, suiviMural };
@@ -125,6 +135,7 @@ struct Traits {
     double placement;      // deg, crosshair placement spread
     double degParCompte;   // view degrees per mouse count
     double seuilAjustement;
+    double ecoute;  // how often footsteps decide which corner to hold
 };
 
 }  // namespace
@@ -159,6 +170,8 @@ struct SimulationMatch::Etat {
     // Watching an angle.
     Vec3 pointGarde;
     double changementGarde = 0.0;
+    bool ecoute = false;  // this hold follows the footsteps of the nearest hidden opponent
+    double prochaineEcoute = 0.0;
     // Engagement.
     int cible = -1;
     int phase = 0;  // 0 primary, 1 waiting to correct, 2 tracking
@@ -166,11 +179,18 @@ struct SimulationMatch::Etat {
     double dernierAjustement = 0.0;
     double perdueDepuis = -1.0;
     double reprise = -1.0;
+    double tirRepris = 0.0;
     Angles filtre;
     double tauFiltre = 0.08;
     bool bot = false;  // this engagement is driven by the aimbot
     // Perception of a new opponent.
     int enAttente = -1;
+    bool attenteBot = false;
+    bool botArme = false;
+    double basculeBot = 0.0;
+    // The target telemetry attributes to the local player at the last tick (index in autres).
+    ConvertisseurLocal convertisseur;
+    int cibleTelemetrie = -1;
     double attenteFin = 0.0;
     double prochaineRecherche = 0.0;
     // Shooting.
@@ -197,9 +217,14 @@ struct SimulationMatch::Etat {
         traits.placement = alea.uniforme(2.5, 5.0);
         traits.degParCompte = 0.022 * alea.uniforme(0.9, 2.6);
         traits.seuilAjustement = alea.uniforme(1.1, 1.8);
+        traits.ecoute = alea.uniforme(0.3, 0.6);
         switch (p.profil) {
             case Profil::snap: traits.placement = alea.uniforme(4.0, 8.0); break;
-            case Profil::trigger: traits.placement = alea.uniforme(1.5, 3.0); break;
+            case Profil::trigger:
+                // Holds angles tightly, listens, and lets the bot pull the trigger.
+                traits.placement = alea.uniforme(0.4, 0.9);
+                traits.ecoute = alea.uniforme(0.7, 0.9);
+                break;
             default: break;
         }
         if (alea.bernoulli(0.8)) {
@@ -222,7 +247,7 @@ struct SimulationMatch::Etat {
         equipier.id = "ent-2";
         equipier.equipe = 1;
         autres.push_back(equipier);
-        const int nAdversaires = static_cast<int>(alea.entier(3, 5));
+        const int nAdversaires = static_cast<int>(alea.entier(2, 3));
         for (int i = 0; i < nAdversaires; ++i) {
             Personnage a;
             a.id = "ent-" + std::to_string(3 + i);
@@ -254,26 +279,50 @@ struct SimulationMatch::Etat {
     }
 
     void mettre_camera() {
-        const double bob = local.enMouvement ? 0.02 * std::sin(local.phase) : 0.0;
-        camera = {local.pos.x, local.pos.y, kHauteurOeil + bob};
+        camera = {local.pos.x, local.pos.y, kHauteurOeil};
     }
 
     // --- movement ---------------------------------------------------------------------------
 
-    Point2 destination(const Personnage& qui, bool chasseur) {
+    // Opponents spread out rather than moving as a pack.
+    bool a_l_ecart(const Personnage& qui, Point2 q) const {
+        // Nor do they walk right up to the local player: fights happen at a few metres or more.
+        if ((local.pos.x - q.x) * (local.pos.x - q.x) + (local.pos.y - q.y) * (local.pos.y - q.y) < 7.0 * 7.0) return false;
+        for (std::size_t i = premierAdversaire; i < autres.size(); ++i) {
+            const Personnage& a = autres[i];
+            if (&a == &qui || !a.vivant) continue;
+            for (const Point2 r : {a.pos, a.dest})
+                if ((r.x - q.x) * (r.x - q.x) + (r.y - q.y) * (r.y - q.y) < 5.0 * 5.0) return false;
+        }
+        return true;
+    }
+
+    Point2 destination(Personnage& qui, bool chasseur) {
+        if (chasseur && alea.bernoulli(0.7)) {
+            // Peek: step out from the edge of the cover between us and the local player, often
+            // stepping back in and out again a few times.
+            if (const auto bord = carte.bord_de_couverture(local.pos, qui.pos, alea.uniforme(0.5, 1.2)))
+                if (carte.point_libre(*bord, 0.4) && carte.segment_libre(qui.pos, *bord, 0.35) && a_l_ecart(qui, *bord)) {
+                    qui.abri = qui.pos;
+                    qui.bord = *bord;
+                    qui.peeks = static_cast<int>(alea.entier(0, 3));
+                    return *bord;
+                }
+        }
+        qui.peeks = 0;
         for (int essai = 0; essai < 24; ++essai) {
             Point2 q;
             if (chasseur && essai < 12) {
                 // Opponents often head for the local player's area: that is where fights happen.
                 const double ang = alea.uniforme(0.0, 6.283185307179586);
-                const double r = alea.uniforme(5.0, 14.0);
+                const double r = alea.uniforme(8.0, 16.0);
                 q = {local.pos.x + r * std::cos(ang), local.pos.y + r * std::sin(ang)};
             } else {
                 const double ang = alea.uniforme(0.0, 6.283185307179586);
                 const double r = alea.uniforme(4.0, 18.0);
                 q = {qui.pos.x + r * std::cos(ang), qui.pos.y + r * std::sin(ang)};
             }
-            if (carte.point_libre(q, 0.8) && carte.segment_libre(qui.pos, q, 0.45)) return q;
+            if (carte.point_libre(q, 0.8) && carte.segment_libre(qui.pos, q, 0.45) && a_l_ecart(qui, q)) return q;
         }
         return qui.pos;
     }
@@ -284,7 +333,10 @@ struct SimulationMatch::Etat {
             qui.pause -= dt;
             qui.enMouvement = false;
             if (qui.pause <= 0.0) {
-                qui.dest = destination(qui, !estLocal && qui.equipe == 2 && alea.bernoulli(0.3));
+                if (qui.suiteImposee)
+                    qui.suiteImposee = false;
+                else
+                    qui.dest = destination(qui, !estLocal && qui.equipe == 2 && alea.bernoulli(0.45));
                 qui.vitesse = estLocal ? alea.uniforme(2.2, 4.5)
                                        : (alea.bernoulli(0.7) ? alea.uniforme(3.8, 5.6) : alea.uniforme(1.8, 2.6));
             }
@@ -297,7 +349,15 @@ struct SimulationMatch::Etat {
         if (d <= pas || d < 0.05) {
             qui.pos = qui.dest;
             qui.enMouvement = false;
-            qui.pause = estLocal ? alea.uniforme(2.0, 7.0)
+            if (qui.peeks > 0) {
+                const bool dehors = qui.pos.x == qui.bord.x && qui.pos.y == qui.bord.y;
+                if (!dehors) --qui.peeks;
+                qui.dest = dehors ? qui.abri : qui.bord;
+                qui.pause = dehors ? alea.uniforme(0.25, 0.9) : alea.uniforme(0.2, 0.7);
+                qui.suiteImposee = true;
+                return;
+            }
+            qui.pause = estLocal ? (p.profil == Profil::trigger ? alea.uniforme(6.0, 16.0) : alea.uniforme(2.0, 7.0))
                                  : (alea.bernoulli(0.45) ? alea.uniforme(0.3, 2.5) : 0.001);
             return;
         }
@@ -317,6 +377,8 @@ struct SimulationMatch::Etat {
                 a.sante = 100;
                 a.pos = point_apparition();
                 a.dest = a.pos;
+                a.peeks = 0;
+                a.suiteImposee = false;
                 a.pause = alea.uniforme(0.2, 1.5);
             }
             deplacer(a, dt, false);
@@ -325,13 +387,30 @@ struct SimulationMatch::Etat {
             const double dx = visee.x - camera.x;
             const double dy = visee.y - camera.y;
             a.distance = std::sqrt(dx * dx + dy * dy);
-            a.visible = a.vivant && carte.segment_libre({camera.x, camera.y}, {visee.x, visee.y});
+            const bool avant = a.visible;
+            a.visible = a.vivant && visible_depuis_camera(visee);
+            if (a.visible && !avant) a.visibleDepuis = t;
+            if (a.visible && !avant && std::getenv("DEBUG_REV")) std::fprintf(stderr, "rev err=%.1f mode=%d ecoute=%d dgarde=%.1f d=%.1f\n", norme(erreur_vers(a)), (int)mode, (int)ecoute, std::sqrt((a.pos.x-pointGarde.x)*(a.pos.x-pointGarde.x)+(a.pos.y-pointGarde.y)*(a.pos.y-pointGarde.y)), a.distance);
         }
     }
 
+    // Seen when the chest or either shoulder is in the open, as a renderer's visibility test
+    // would report it; this also keeps the flag from flickering at every thin obstacle.
+    bool visible_depuis_camera(const Vec3& visee) const {
+        const Point2 oeil{camera.x, camera.y};
+        if (carte.segment_libre(oeil, {visee.x, visee.y})) return true;
+        const double dx = visee.x - camera.x;
+        const double dy = visee.y - camera.y;
+        const double d = std::sqrt(dx * dx + dy * dy);
+        if (d < 1e-6) return true;
+        const double ex = -dy / d * 0.25;
+        const double ey = dx / d * 0.25;
+        return carte.segment_libre(oeil, {visee.x + ex, visee.y + ey}) ||
+               carte.segment_libre(oeil, {visee.x - ex, visee.y - ey});
+    }
+
     static Vec3 point_vise(const Personnage& a) {
-        const double bob = a.enMouvement ? 0.03 * std::sin(a.phase) : 0.0;
-        return {a.pos.x, a.pos.y, kHauteurVisee + bob};
+        return {a.pos.x, a.pos.y, kHauteurVisee};
     }
 
     // --- aim --------------------------------------------------------------------------------
@@ -361,7 +440,7 @@ struct SimulationMatch::Etat {
     // sometimes a quick turn to check behind.
     double duree_garde(double amplitude, bool rapide) {
         if (rapide) return duree_mouvement(amplitude) * alea.uniforme(1.0, 1.4);
-        return std::fmax(duree_mouvement(amplitude), 1.875 * amplitude / alea.uniforme(30.0, 55.0));
+        return std::fmax(duree_mouvement(amplitude), 1.875 * amplitude / alea.uniforme(25.0, 45.0));
     }
 
     bool adversaire_en_vue() const {
@@ -376,8 +455,35 @@ struct SimulationMatch::Etat {
         return false;
     }
 
+    // Footsteps: an opponent heard behind cover makes the player hold the edge of that cover
+    // he is closest to, where he would step out.
+    std::optional<Vec3> bord_ou_l_on_entend() {
+        const Personnage* proche = nullptr;
+        for (std::size_t i = premierAdversaire; i < autres.size(); ++i) {
+            const Personnage& a = autres[i];
+            if (a.vivant && !a.visible && a.distance < 22.0 && (!proche || a.distance < proche->distance)) proche = &a;
+        }
+        if (!proche) return std::nullopt;
+        // Held tight against the edge: the first part of him to show is under the crosshair.
+        const auto bord = carte.bord_de_couverture({camera.x, camera.y}, proche->pos, 0.12);
+        if (!bord) return std::nullopt;
+        const double dx = bord->x - camera.x;
+        const double dy = bord->y - camera.y;
+        if (dx * dx + dy * dy < 4.0 * 4.0 || !carte.segment_libre({camera.x, camera.y}, *bord)) return std::nullopt;
+        return Vec3{bord->x, bord->y, kHauteurVisee};
+    }
+
+    void tenir(const Vec3& point) {
+        pointGarde = point;
+        const Angles ref = direction(camera, pointGarde.x, pointGarde.y, pointGarde.z);
+        const Angles fin{alea.normale(0.0, traits.placement), alea.normale(0.0, traits.placement * 0.3)};
+        const double amplitude = norme(difference(souhaite_sans_bruit(), {ref.yaw + fin.yaw, ref.pitch + fin.pitch}));
+        vers(ref, fin, duree_garde(amplitude, false), false);
+    }
+
     void choisir_garde() {
         mode = Mode::garde;
+        ecoute = false;
         cible = -1;
         bot = false;
         sigmaBruit = traits.bruitGarde;
@@ -386,7 +492,7 @@ struct SimulationMatch::Etat {
             const double dx = local.dest.x - local.pos.x;
             const double dy = local.dest.y - local.pos.y;
             const double d = std::fmax(0.1, std::sqrt(dx * dx + dy * dy));
-            pointGarde = {local.pos.x + dx / d * 10.0, local.pos.y + dy / d * 10.0, kHauteurVisee};
+            pointGarde = {local.pos.x + dx / d * 30.0, local.pos.y + dy / d * 30.0, kHauteurVisee};
         } else {
             // Hold a corner an opponent could come round, preferably near where we already look.
             const auto& coins = carte.coins();
@@ -396,7 +502,7 @@ struct SimulationMatch::Etat {
                 const double dx = coins[i].x - camera.x;
                 const double dy = coins[i].y - camera.y;
                 const double d = std::sqrt(dx * dx + dy * dy);
-                if (d < 4.0 || d > 35.0 || !carte.segment_libre({camera.x, camera.y}, coins[i])) continue;
+                if (d < 6.0 || d > 35.0 || !carte.segment_libre({camera.x, camera.y}, coins[i])) continue;
                 tous.push_back(i);
                 const Angles dir = direction(camera, coins[i].x, coins[i].y, kHauteurVisee);
                 if (std::fabs(enroule(dir.yaw - yaw)) < 40.0) proches.push_back(i);
@@ -405,7 +511,10 @@ struct SimulationMatch::Etat {
             // players keep their eyes on the angles around him.
             const bool seTourner = proches.empty() || (alea.bernoulli(0.15) && !adversaire_visible());
             const auto& liste = seTourner ? tous : proches;
-            if (liste.empty()) {
+            ecoute = alea.bernoulli(traits.ecoute);
+            if (const auto bord = ecoute ? bord_ou_l_on_entend() : std::nullopt) {
+                pointGarde = *bord;
+            } else if (liste.empty()) {
                 const double ang = (yaw + alea.normale(0.0, 25.0)) / kDegParRad;
                 pointGarde = {camera.x + 12.0 * std::cos(ang), camera.y + 12.0 * std::sin(ang), kHauteurVisee};
             } else {
@@ -413,15 +522,13 @@ struct SimulationMatch::Etat {
                 pointGarde = {c.x, c.y, kHauteurVisee};
             }
         }
-        const Angles ref = direction(camera, pointGarde.x, pointGarde.y, pointGarde.z);
-        const Angles fin{alea.normale(0.0, traits.placement), alea.normale(0.0, traits.placement * 0.3)};
-        const double amplitude = norme(difference(souhaite_sans_bruit(), {ref.yaw + fin.yaw, ref.pitch + fin.pitch}));
-        vers(ref, fin, duree_garde(amplitude, amplitude > 60.0), false);
-        changementGarde = t + alea.uniforme(1.5, 4.5);
+        tenir(pointGarde);
+        changementGarde = t + (p.profil == Profil::trigger ? alea.uniforme(3.0, 8.0) : alea.uniforme(1.5, 4.5));
     }
 
     void garder_vers_derniere_position(const Personnage& a) {
         mode = Mode::garde;
+        ecoute = false;
         cible = -1;
         bot = false;
         sigmaBruit = traits.bruitGarde;
@@ -429,11 +536,11 @@ struct SimulationMatch::Etat {
         const Angles ref = direction(camera, pointGarde.x, pointGarde.y, pointGarde.z);
         const Angles fin{alea.normale(0.0, traits.placement * 0.5), alea.normale(0.0, traits.placement * 0.15)};
         const double amplitude = norme(difference(souhaite_sans_bruit(), {ref.yaw + fin.yaw, ref.pitch + fin.pitch}));
-        vers(ref, fin, duree_garde(amplitude, amplitude > 60.0), false);
+        vers(ref, fin, duree_garde(amplitude, false), false);
         changementGarde = t + alea.uniforme(1.5, 3.0);
     }
 
-    void engager(int indice) {
+    void engager(int indice, bool parBot) {
         Personnage& a = autres[static_cast<std::size_t>(indice)];
         mode = Mode::engage;
         cible = indice;
@@ -443,7 +550,7 @@ struct SimulationMatch::Etat {
         rafaleRestante = 0;
         rafaleIndice = 0;
         armeDepuis = -1.0;
-        bot = p.profil == Profil::snap && alea.bernoulli(0.85);
+        bot = parBot;
         if (bot) {
             // The aimbot jumps onto the target in one to three ticks at constant speed and
             // stops dead: no bell-shaped profile, no overshoot.
@@ -460,6 +567,7 @@ struct SimulationMatch::Etat {
         sigmaBruit = mode_suivi_mural_precedent ? 0.2 : traits.bruitSuivi;
         const Angles ecart = difference(souhaite_sans_bruit(), a.dir);
         const double amplitude = norme(ecart);
+        if (std::getenv("DEBUG_SIM")) std::fprintf(stderr, "engage t=%.3f amp=%.1f vue-err=%.1f cibleTel=%d i=%d\n", t, amplitude, norme(erreur_vers(a)), cibleTelemetrie, indice);
         if (amplitude < 1.0) {
             vers(a.dir, difference(souhaite_sans_bruit(), a.dir), 0.0, false);
             phase = 2;
@@ -491,36 +599,51 @@ struct SimulationMatch::Etat {
     }
 
     void percevoir() {
-        // A visible opponent in view is noticed after a reaction time; aim only moves then.
+        // A visible opponent is noticed after a reaction time; aim only moves then. The player
+        // reacts to the opponent that telemetry attributes to him (the closest one to the
+        // crosshair, visible ones preferred), so reactions are measured from a clean start.
+        if (p.profil == Profil::snap && t >= basculeBot) {
+            botArme = alea.bernoulli(0.85);  // the aimbot key is held most of the time
+            basculeBot = t + alea.uniforme(2.0, 6.0);
+        }
         if (enAttente >= 0) {
             const Personnage& a = autres[static_cast<std::size_t>(enAttente)];
-            if (!a.visible) {
+            // Out of sight, or gone from around the crosshair: the player has lost him.
+            if (!a.visible || (!attenteBot && enAttente != cibleTelemetrie)) {
                 enAttente = -1;
             } else if (t >= attenteFin) {
                 const int i = enAttente;
                 enAttente = -1;
                 mode_suivi_mural_precedent = mode == Mode::suiviMural;
-                engager(i);
+                engager(i, attenteBot);
                 mode_suivi_mural_precedent = false;
             }
             return;
         }
         if (mode == Mode::engage && perdueDepuis < 0.0) return;
+        const bool parBot = p.profil == Profil::snap && botArme;
         int meilleur = -1;
         double excentricite = 1e9;
         for (std::size_t i = premierAdversaire; i < autres.size(); ++i) {
             const Personnage& a = autres[i];
             if (!a.visible || a.distance > 45.0) continue;
             const double e = norme(erreur_vers(a));
-            if (e < kAttentionDeg && e < excentricite) {
+            const bool remarque = parBot ? e < 45.0 : (static_cast<int>(i) == cibleTelemetrie && e < kAttentionDeg);
+            if (remarque && e < excentricite) {
                 excentricite = e;
                 meilleur = static_cast<int>(i);
             }
         }
         if (meilleur < 0) return;
         enAttente = meilleur;
+        attenteBot = parBot;
+        if (mode == Mode::garde && !parBot) {
+            // Noticing someone stops the sweep in progress.
+            const Angles ici = mouvement.valeur(t);
+            mouvement = SousMouvement{t, 0.0, ici, ici, false};
+        }
         double rt = alea.lognormale(traits.rtMediane, traits.rtSigma) + 0.0015 * excentricite;
-        if (p.profil == Profil::snap && excentricite < 45.0 && alea.bernoulli(0.85))
+        if (parBot)
             rt = alea.lognormale(0.085, 0.35);  // the aimbot fires on what it sees
         else if (mode == Mode::suiviMural && meilleur == cible)
             rt = alea.lognormale(0.17, 0.2);  // already expecting that opponent
@@ -587,6 +710,8 @@ struct SimulationMatch::Etat {
                 }
             } else {
                 if (perdueDepuis >= 0.0) {
+                    // The player sees the opponent again and needs a moment before firing again.
+                    tirRepris = t + alea.lognormale(0.18, 0.2);
                     if (t - perdueDepuis > 0.15 && reprise < 0.0) reprise = t + alea.lognormale(0.19, 0.2);
                     perdueDepuis = -1.0;
                 }
@@ -614,6 +739,16 @@ struct SimulationMatch::Etat {
         }
         if (mode == Mode::garde) {
             reference = direction(camera, pointGarde.x, pointGarde.y, pointGarde.z);
+            const double gx = pointGarde.x - camera.x;
+            const double gy = pointGarde.y - camera.y;
+            // Walking up to the held spot would swing the view round it: look elsewhere first.
+            if (gx * gx + gy * gy < 5.0 * 5.0 && t < changementGarde) changementGarde = t;
+            if (ecoute && t >= prochaineEcoute && enAttente < 0) {
+                prochaineEcoute = t + 0.4;
+                const auto bord = bord_ou_l_on_entend();
+                if (bord && (bord->x - pointGarde.x) * (bord->x - pointGarde.x) + (bord->y - pointGarde.y) * (bord->y - pointGarde.y) > 1.0)
+                    tenir(*bord);
+            }
             if (t >= changementGarde) {
                 // Nobody turns away from an opponent in plain sight.
                 if (enAttente >= 0 || adversaire_en_vue())
@@ -626,8 +761,8 @@ struct SimulationMatch::Etat {
         percevoir();
     }
 
-    void viser(double dt, std::int32_t& dx, std::int32_t& dy) {
-        const Angles b = bruit.avancer(alea, dt, sigmaBruit);
+    void viser(std::int32_t& dx, std::int32_t& dy) {
+        const Angles b = bruit.avancer(alea, t, sigmaBruit);
         const Angles s = souhaite_sans_bruit();
         const Angles voulu{enroule(s.yaw + b.yaw), s.pitch + b.pitch};
         // The view only moves by whole mouse counts, as with a real mouse.
@@ -697,6 +832,7 @@ struct SimulationMatch::Etat {
                     delaiBot = alea.uniforme(0.008, 0.045);
                 }
                 if (t - armeDepuis >= delaiBot) {
+                    if (std::getenv("DEBUG_TRIG")) std::fprintf(stderr, "trig depuis-visible=%.3f err=%.2f\n", t - autres[static_cast<std::size_t>(sous)].visibleDepuis, norme(erreur_vers(autres[static_cast<std::size_t>(sous)])));
                     tirer(s, autres[static_cast<std::size_t>(sous)], 0.12);
                     return;
                 }
@@ -709,8 +845,7 @@ struct SimulationMatch::Etat {
             if (a.visible && erreur <= 0.6) tirer(s, a, 0.1);
             return;
         }
-        const bool recemmentPerdue = !a.visible && perdueDepuis >= 0.0 && t - perdueDepuis < 0.12;
-        if (!a.visible && !recemmentPerdue) {
+        if (!a.visible || t < tirRepris) {
             rafaleRestante = 0;
             return;
         }
@@ -768,7 +903,8 @@ struct SimulationMatch::Etat {
         piloter(dt);
         std::int32_t dx = 0;
         std::int32_t dy = 0;
-        viser(dt, dx, dy);
+        viser(dx, dy);
+        if (std::getenv("DEBUG_SIM")) std::fprintf(stderr, "sim ts=%lld mode=%d phase=%d cible=%d attente=%d mvt=%d bot=%d vis=%d\n", (long long)(kOrigineMs + static_cast<std::int64_t>(p.indice) * 3600000 + ms), (int)mode, phase, cible, enAttente, (int)mouvement.actif(t), (int)bot, cible>=0 ? (int)autres[(size_t)cible].visible : -1);
         s.shotFired = false;
         s.hit = false;
         s.headshot = false;
@@ -804,6 +940,9 @@ struct SimulationMatch::Etat {
             j.worldPosition = {arrondi(a.pos.x, 1000.0), arrondi(a.pos.y, 1000.0), 0.0};
             j.aimPoint = {j.worldPosition.x, j.worldPosition.y, arrondi(visee.z, 1000.0)};
         }
+        cibleTelemetrie = -1;
+        if (const auto trame = convertisseur.convertir(s); trame && trame->visible)
+            cibleTelemetrie = trame->cible - 1;
         ++tick;
         return true;
     }

@@ -26,7 +26,8 @@ TEST(JsonSortie, FlottantsAuPlusCourtAvecPartieDecimaleOuExposant) {
     EXPECT_EQ(flottant(1.5), "1.5");
     EXPECT_EQ(flottant(0.001), "0.001");
     EXPECT_EQ(flottant(0.0001), "0.0001");
-    EXPECT_EQ(flottant(1e-5), "1e-5");
+    EXPECT_EQ(flottant(1e-5), "0.00001");
+    EXPECT_EQ(flottant(1e-6), "1e-6");
     EXPECT_EQ(flottant(1e-7), "1e-7");
     EXPECT_EQ(flottant(1234567.0), "1234567.0");
     EXPECT_EQ(flottant(1e15), "1000000000000000.0");
