@@ -36,7 +36,7 @@ constexpr double kDegParRad = 57.29577951308232;
 constexpr double kHauteurOeil = 1.62;
 constexpr double kHauteurVisee = 1.45;  // upper chest: the point every aim is measured against
 constexpr double kDemiChampDeg = 53.0;
-constexpr double kAttentionDeg = 32.0;  // opponents further off the crosshair go unnoticed
+constexpr double kAttentionDeg = 26.0;  // opponents further off the crosshair go unnoticed
 constexpr std::int64_t kOrigineMs = 1'765'000'000'000;
 
 double enroule(double angle) { return std::remainder(angle, 360.0); }
@@ -170,6 +170,7 @@ struct SimulationMatch::Etat {
     // Watching an angle.
     Vec3 pointGarde;
     double changementGarde = 0.0;
+    int entendu = -1;
     bool ecoute = false;  // this hold follows the footsteps of the nearest hidden opponent
     double prochaineEcoute = 0.0;
     // Engagement.
@@ -180,6 +181,7 @@ struct SimulationMatch::Etat {
     double perdueDepuis = -1.0;
     double reprise = -1.0;
     double tirRepris = 0.0;
+    bool perdueAttention = false;
     Angles filtre;
     double tauFiltre = 0.08;
     bool bot = false;  // this engagement is driven by the aimbot
@@ -337,7 +339,7 @@ struct SimulationMatch::Etat {
                     qui.suiteImposee = false;
                 else
                     qui.dest = destination(qui, !estLocal && qui.equipe == 2 && alea.bernoulli(0.45));
-                qui.vitesse = estLocal ? alea.uniforme(2.2, 4.5)
+                qui.vitesse = estLocal ? alea.uniforme(2.0, 3.4)
                                        : (alea.bernoulli(0.7) ? alea.uniforme(3.8, 5.6) : alea.uniforme(1.8, 2.6));
             }
             return;
@@ -390,7 +392,7 @@ struct SimulationMatch::Etat {
             const bool avant = a.visible;
             a.visible = a.vivant && visible_depuis_camera(visee);
             if (a.visible && !avant) a.visibleDepuis = t;
-            if (a.visible && !avant && std::getenv("DEBUG_REV")) std::fprintf(stderr, "rev err=%.1f mode=%d ecoute=%d dgarde=%.1f d=%.1f\n", norme(erreur_vers(a)), (int)mode, (int)ecoute, std::sqrt((a.pos.x-pointGarde.x)*(a.pos.x-pointGarde.x)+(a.pos.y-pointGarde.y)*(a.pos.y-pointGarde.y)), a.distance);
+            if (a.visible && !avant && std::getenv("DEBUG_REV")) std::fprintf(stderr, "rev err=%.1f mode=%d ecoute=%d entendu=%d respawn=%d dgarde=%.1f d=%.1f\n", norme(erreur_vers(a)), (int)mode, (int)ecoute, (int)(static_cast<int>(i) == entendu), (int)(t - a.reapparition < 0.2),  std::sqrt((a.pos.x-pointGarde.x)*(a.pos.x-pointGarde.x)+(a.pos.y-pointGarde.y)*(a.pos.y-pointGarde.y)), a.distance);
         }
     }
 
@@ -440,7 +442,7 @@ struct SimulationMatch::Etat {
     // sometimes a quick turn to check behind.
     double duree_garde(double amplitude, bool rapide) {
         if (rapide) return duree_mouvement(amplitude) * alea.uniforme(1.0, 1.4);
-        return std::fmax(duree_mouvement(amplitude), 1.875 * amplitude / alea.uniforme(25.0, 45.0));
+        return std::fmax(duree_mouvement(amplitude), 1.875 * amplitude / alea.uniforme(15.0, 32.0));
     }
 
     bool adversaire_en_vue() const {
@@ -464,6 +466,7 @@ struct SimulationMatch::Etat {
             if (a.vivant && !a.visible && a.distance < 22.0 && (!proche || a.distance < proche->distance)) proche = &a;
         }
         if (!proche) return std::nullopt;
+        entendu = static_cast<int>(proche - autres.data());
         // Held tight against the edge: the first part of him to show is under the crosshair.
         const auto bord = carte.bord_de_couverture({camera.x, camera.y}, proche->pos, 0.12);
         if (!bord) return std::nullopt;
@@ -473,12 +476,12 @@ struct SimulationMatch::Etat {
         return Vec3{bord->x, bord->y, kHauteurVisee};
     }
 
-    void tenir(const Vec3& point) {
+    void tenir(const Vec3& point, bool rapide = false) {
         pointGarde = point;
         const Angles ref = direction(camera, pointGarde.x, pointGarde.y, pointGarde.z);
         const Angles fin{alea.normale(0.0, traits.placement), alea.normale(0.0, traits.placement * 0.3)};
         const double amplitude = norme(difference(souhaite_sans_bruit(), {ref.yaw + fin.yaw, ref.pitch + fin.pitch}));
-        vers(ref, fin, duree_garde(amplitude, false), false);
+        vers(ref, fin, duree_garde(amplitude, rapide), false);
     }
 
     void choisir_garde() {
@@ -502,7 +505,7 @@ struct SimulationMatch::Etat {
                 const double dx = coins[i].x - camera.x;
                 const double dy = coins[i].y - camera.y;
                 const double d = std::sqrt(dx * dx + dy * dy);
-                if (d < 6.0 || d > 35.0 || !carte.segment_libre({camera.x, camera.y}, coins[i])) continue;
+                if (d < 8.0 || d > 35.0 || !carte.segment_libre({camera.x, camera.y}, coins[i])) continue;
                 tous.push_back(i);
                 const Angles dir = direction(camera, coins[i].x, coins[i].y, kHauteurVisee);
                 if (std::fabs(enroule(dir.yaw - yaw)) < 40.0) proches.push_back(i);
@@ -513,7 +516,9 @@ struct SimulationMatch::Etat {
             const auto& liste = seTourner ? tous : proches;
             ecoute = alea.bernoulli(traits.ecoute);
             if (const auto bord = ecoute ? bord_ou_l_on_entend() : std::nullopt) {
-                pointGarde = *bord;
+                tenir(*bord, p.profil == Profil::trigger);
+                changementGarde = t + (p.profil == Profil::trigger ? alea.uniforme(3.0, 8.0) : alea.uniforme(1.5, 4.5));
+                return;
             } else if (liste.empty()) {
                 const double ang = (yaw + alea.normale(0.0, 25.0)) / kDegParRad;
                 pointGarde = {camera.x + 12.0 * std::cos(ang), camera.y + 12.0 * std::sin(ang), kHauteurVisee};
@@ -609,7 +614,7 @@ struct SimulationMatch::Etat {
         if (enAttente >= 0) {
             const Personnage& a = autres[static_cast<std::size_t>(enAttente)];
             // Out of sight, or gone from around the crosshair: the player has lost him.
-            if (!a.visible || (!attenteBot && enAttente != cibleTelemetrie)) {
+            if (!a.visible || (!attenteBot && (enAttente != cibleTelemetrie || norme(erreur_vers(a)) > kAttentionDeg + 4.0))) {
                 enAttente = -1;
             } else if (t >= attenteFin) {
                 const int i = enAttente;
@@ -715,7 +720,10 @@ struct SimulationMatch::Etat {
                     if (t - perdueDepuis > 0.15 && reprise < 0.0) reprise = t + alea.lognormale(0.19, 0.2);
                     perdueDepuis = -1.0;
                 }
-                if (reprise >= 0.0) {
+                if (reprise >= 0.0 && norme(erreur_vers(a)) > kAttentionDeg) {
+                    // He came back out far from where he was lost: look that way, then react.
+                    garder_vers_derniere_position(a);
+                } else if (reprise >= 0.0) {
                     if (t >= reprise) {
                         reprise = -1.0;
                         suivre_filtre(a, dt);
@@ -746,8 +754,8 @@ struct SimulationMatch::Etat {
             if (ecoute && t >= prochaineEcoute && enAttente < 0) {
                 prochaineEcoute = t + 0.4;
                 const auto bord = bord_ou_l_on_entend();
-                if (bord && (bord->x - pointGarde.x) * (bord->x - pointGarde.x) + (bord->y - pointGarde.y) * (bord->y - pointGarde.y) > 1.0)
-                    tenir(*bord);
+                if (bord && (bord->x - pointGarde.x) * (bord->x - pointGarde.x) + (bord->y - pointGarde.y) * (bord->y - pointGarde.y) > 2.0 * 2.0)
+                    tenir(*bord, p.profil == Profil::trigger);
             }
             if (t >= changementGarde) {
                 // Nobody turns away from an opponent in plain sight.
@@ -845,7 +853,15 @@ struct SimulationMatch::Etat {
             if (a.visible && erreur <= 0.6) tirer(s, a, 0.1);
             return;
         }
-        if (!a.visible || t < tirRepris) {
+        // Attention follows the opponent telemetry attributes to the player: while it points
+        // elsewhere he holds fire, and takes a moment to resume once it is back.
+        if (cible != cibleTelemetrie && a.visible) {
+            perdueAttention = true;
+        } else if (perdueAttention) {
+            perdueAttention = false;
+            tirRepris = std::fmax(tirRepris, t + alea.lognormale(0.18, 0.2));
+        }
+        if (!a.visible || perdueAttention || t < tirRepris) {
             rafaleRestante = 0;
             return;
         }
