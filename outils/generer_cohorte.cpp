@@ -30,7 +30,7 @@ struct Options {
     Profil profil = Profil::humain;
     std::uint64_t matchs = 10;
     std::uint64_t graine = 1;
-    double dureeS = 90.0;
+    double dureeS = 180.0;
     std::string prefixe;
     std::string sortie = "-";
     bool statistiques = false;

@@ -1,51 +1,15 @@
 #pragma once
-// Self-check of the generated snapshots: converts them to frames with the same target
-// choice as the converter, measures the behaviour (reactions, flick peaks, tracking
-// error) and replays the detection rules, so profiles can be compared without the
-// real tools at hand.
+// Self-check of the generated matches: measures the behaviour in the converted frames
+// (reactions, flick peaks, tracking error) and replays the detection rules and the
+// calibration, so profiles can be compared without the real tools at hand.
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "cohorte/instantane.hpp"
+#include "cohorte/conversion_locale.hpp"
 
 namespace cohorte {
-
-struct Trame {
-    std::int64_t ts = 0;
-    double yaw = 0.0;
-    double pitch = 0.0;
-    bool aCible = false;
-    int cible = -1;  // index of the target in the snapshot's player list
-    bool visible = false;
-    bool occulte = false;
-    double erreur = 180.0;
-    double erreurOcculte = 180.0;
-    double vitesseCible = 0.0;
-    bool tir = false;
-    bool touche = false;
-    bool tete = false;
-};
-
-// Target choice with lock and visibility preference, one local player.
-class ConvertisseurLocal {
-public:
-    std::optional<Trame> convertir(const Instantane& s);
-
-private:
-    struct Direction {
-        std::int64_t ts;
-        double yaw;
-        double pitch;
-    };
-    std::optional<std::string> verrou_;
-    std::int64_t verrouJusqua_ = 0;
-    std::unordered_map<std::string, Direction> historique_;
-    std::int64_t dernier_ = INT64_MIN;
-};
 
 struct Seuils {
     double snapVitesse = 520.0;

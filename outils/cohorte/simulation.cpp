@@ -1,8 +1,6 @@
 #include "cohorte/simulation.hpp"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cmath>
 #include <vector>
 
@@ -115,7 +113,6 @@ struct Personnage {
     double distance = 0.0;
     bool visible = false;
     bool dansChamp = false;
-    double visibleDepuis = 0.0;
     // Peeking from cover: where he hides, where he steps out, how many more times.
     Point2 abri;
     Point2 bord;
@@ -170,7 +167,6 @@ struct SimulationMatch::Etat {
     // Watching an angle.
     Vec3 pointGarde;
     double changementGarde = 0.0;
-    int entendu = -1;
     bool ecoute = false;  // this hold follows the footsteps of the nearest hidden opponent
     double prochaineEcoute = 0.0;
     // Engagement.
@@ -212,7 +208,7 @@ struct SimulationMatch::Etat {
         ticksTotal = static_cast<std::int64_t>(std::llround(p.dureeS * kTicksParSeconde));
         traits.rtMediane = alea.lognormale(0.22, 0.08);
         traits.rtSigma = alea.uniforme(0.17, 0.23);
-        traits.main = alea.lognormale(1.0, 0.12);
+        traits.main = alea.lognormale(0.85, 0.12);
         traits.tauSuivi = alea.uniforme(0.06, 0.11);
         traits.bruitSuivi = alea.uniforme(0.35, 0.6);
         traits.bruitGarde = alea.uniforme(0.12, 0.22);
@@ -225,7 +221,7 @@ struct SimulationMatch::Etat {
             case Profil::trigger:
                 // Holds angles tightly, listens, and lets the bot pull the trigger.
                 traits.placement = alea.uniforme(0.4, 0.9);
-                traits.ecoute = alea.uniforme(0.7, 0.9);
+                traits.ecoute = alea.uniforme(0.85, 0.95);
                 break;
             default: break;
         }
@@ -389,10 +385,7 @@ struct SimulationMatch::Etat {
             const double dx = visee.x - camera.x;
             const double dy = visee.y - camera.y;
             a.distance = std::sqrt(dx * dx + dy * dy);
-            const bool avant = a.visible;
             a.visible = a.vivant && visible_depuis_camera(visee);
-            if (a.visible && !avant) a.visibleDepuis = t;
-            if (a.visible && !avant && std::getenv("DEBUG_REV")) std::fprintf(stderr, "rev err=%.1f mode=%d ecoute=%d entendu=%d respawn=%d dgarde=%.1f d=%.1f\n", norme(erreur_vers(a)), (int)mode, (int)ecoute, (int)(static_cast<int>(i) == entendu), (int)(t - a.reapparition < 0.2),  std::sqrt((a.pos.x-pointGarde.x)*(a.pos.x-pointGarde.x)+(a.pos.y-pointGarde.y)*(a.pos.y-pointGarde.y)), a.distance);
         }
     }
 
@@ -466,7 +459,6 @@ struct SimulationMatch::Etat {
             if (a.vivant && !a.visible && a.distance < 22.0 && (!proche || a.distance < proche->distance)) proche = &a;
         }
         if (!proche) return std::nullopt;
-        entendu = static_cast<int>(proche - autres.data());
         // Held tight against the edge: the first part of him to show is under the crosshair.
         const auto bord = carte.bord_de_couverture({camera.x, camera.y}, proche->pos, 0.12);
         if (!bord) return std::nullopt;
@@ -572,7 +564,6 @@ struct SimulationMatch::Etat {
         sigmaBruit = mode_suivi_mural_precedent ? 0.2 : traits.bruitSuivi;
         const Angles ecart = difference(souhaite_sans_bruit(), a.dir);
         const double amplitude = norme(ecart);
-        if (std::getenv("DEBUG_SIM")) std::fprintf(stderr, "engage t=%.3f amp=%.1f vue-err=%.1f cibleTel=%d i=%d\n", t, amplitude, norme(erreur_vers(a)), cibleTelemetrie, indice);
         if (amplitude < 1.0) {
             vers(a.dir, difference(souhaite_sans_bruit(), a.dir), 0.0, false);
             phase = 2;
@@ -797,7 +788,7 @@ struct SimulationMatch::Etat {
         const double hx = a.distance * std::tan(ey);
         const double hz = a.distance * std::tan(ep);
         Impact r;
-        r.tete = hx * hx + (hz - 0.19) * (hz - 0.19) <= 0.11 * 0.11;
+        r.tete = hx * hx + (hz - 0.17) * (hz - 0.17) <= 0.12 * 0.12;
         r.touche = r.tete || (std::fabs(hx) <= 0.24 && hz >= -0.6 && hz <= 0.1);
         return r;
     }
@@ -806,7 +797,7 @@ struct SimulationMatch::Etat {
         const Angles e = erreur_vers(a);
         const double hx = a.distance * std::tan(e.yaw * std::cos(a.dir.pitch / kDegParRad) / kDegParRad);
         const double hz = a.distance * std::tan(e.pitch / kDegParRad);
-        return std::fabs(hx) <= 0.22 && hz >= -0.55 && hz <= 0.3;
+        return std::fabs(hx) <= 0.26 && hz >= -0.55 && hz <= 0.3;
     }
 
     void tirer(Instantane& s, Personnage& a, double dispersion) {
@@ -840,7 +831,6 @@ struct SimulationMatch::Etat {
                     delaiBot = alea.uniforme(0.008, 0.045);
                 }
                 if (t - armeDepuis >= delaiBot) {
-                    if (std::getenv("DEBUG_TRIG")) std::fprintf(stderr, "trig depuis-visible=%.3f err=%.2f\n", t - autres[static_cast<std::size_t>(sous)].visibleDepuis, norme(erreur_vers(autres[static_cast<std::size_t>(sous)])));
                     tirer(s, autres[static_cast<std::size_t>(sous)], 0.12);
                     return;
                 }
@@ -850,7 +840,7 @@ struct SimulationMatch::Etat {
         Personnage& a = autres[static_cast<std::size_t>(cible)];
         const double erreur = norme(erreur_vers(a));
         if (bot) {
-            if (a.visible && erreur <= 0.6) tirer(s, a, 0.1);
+            if (a.visible && erreur <= 0.6) tirer(s, a, 0.25);
             return;
         }
         // Attention follows the opponent telemetry attributes to the player: while it points
@@ -870,7 +860,7 @@ struct SimulationMatch::Etat {
         if (rafaleRestante > 0) {
             if (erreur <= 2.5 * tolerance) {
                 --rafaleRestante;
-                tirer(s, a, std::fmin(0.8, 0.12 + 0.18 * rafaleIndice));
+                tirer(s, a, std::fmin(1.4, 0.35 + 0.3 * rafaleIndice));  // recoil spreads a burst
                 ++rafaleIndice;
                 if (rafaleRestante == 0) pauseRafale = t + alea.uniforme(0.15, 0.45);
             } else {
@@ -883,7 +873,7 @@ struct SimulationMatch::Etat {
         rafaleRestante = arme == "fusil" ? static_cast<int>(alea.entier(1, 5)) : 1;
         rafaleIndice = 0;
         --rafaleRestante;
-        tirer(s, a, 0.12);
+        tirer(s, a, 0.35);
         ++rafaleIndice;
         if (rafaleRestante == 0) pauseRafale = t + alea.uniforme(0.15, 0.45);
     }
@@ -920,7 +910,6 @@ struct SimulationMatch::Etat {
         std::int32_t dx = 0;
         std::int32_t dy = 0;
         viser(dx, dy);
-        if (std::getenv("DEBUG_SIM")) std::fprintf(stderr, "sim ts=%lld mode=%d phase=%d cible=%d attente=%d mvt=%d bot=%d vis=%d\n", (long long)(kOrigineMs + static_cast<std::int64_t>(p.indice) * 3600000 + ms), (int)mode, phase, cible, enAttente, (int)mouvement.actif(t), (int)bot, cible>=0 ? (int)autres[(size_t)cible].visible : -1);
         s.shotFired = false;
         s.hit = false;
         s.headshot = false;

@@ -20,7 +20,7 @@ struct ParametresMatch {
     Profil profil = Profil::humain;
     std::uint64_t graine = 1;
     std::uint64_t indice = 0;  // match number: each match draws from its own stream
-    double dureeS = 90.0;
+    double dureeS = 180.0;
     std::string matchId;
     std::string joueurId;
 };
