@@ -22,8 +22,8 @@ using namespace cohorte;
 
 constexpr std::string_view kUsage =
     "usage : generer_cohorte [--profil humain|snap|trigger|wallhack] [--matchs N] [--graine S]\n"
-    "                        [--duree-s SECONDES] [--prefixe TEXTE] [--sortie chemin.jsonl|-]\n"
-    "                        [--statistiques]\n"
+    "                        [--duree-s SECONDES] [--debut-s SECONDES] [--prefixe TEXTE]\n"
+    "                        [--sortie chemin.jsonl|-] [--statistiques]\n"
     "        generer_cohorte --autocontrole [--matchs N] [--graine S] [--duree-s SECONDES]\n";
 
 struct Options {
@@ -31,6 +31,7 @@ struct Options {
     std::uint64_t matchs = 10;
     std::uint64_t graine = 1;
     double dureeS = 180.0;
+    double debutS = 0.0;  // snapshots before this instant are simulated but not written
     std::string prefixe;
     std::string sortie = "-";
     bool statistiques = false;
@@ -62,7 +63,7 @@ std::expected<Options, std::string> lire_options(int argc, char** argv) {
             o.statistiques = true;
         } else if (a == "--autocontrole") {
             o.autocontrole = true;
-        } else if (a == "--profil" || a == "--matchs" || a == "--graine" || a == "--duree-s" || a == "--prefixe" ||
+        } else if (a == "--profil" || a == "--matchs" || a == "--graine" || a == "--duree-s" || a == "--debut-s" || a == "--prefixe" ||
                    a == "--sortie") {
             const auto v = valeur();
             if (!v) return std::unexpected(v.error());
@@ -83,6 +84,11 @@ std::expected<Options, std::string> lire_options(int argc, char** argv) {
                 if (!n) return std::unexpected(n.error());
                 if (!(*n > 0.0 && *n <= 86400.0)) return std::unexpected("--duree-s : entre 0 et 86400 secondes");
                 o.dureeS = *n;
+            } else if (a == "--debut-s") {
+                const auto n = nombre<double>(a, *v);
+                if (!n) return std::unexpected(n.error());
+                if (!(*n >= 0.0 && *n <= 86400.0)) return std::unexpected("--debut-s : entre 0 et 86400 secondes");
+                o.debutS = *n;
             } else if (a == "--prefixe") {
                 o.prefixe = std::string(*v);
                 prefixeDonne = true;
@@ -147,7 +153,10 @@ int generer(const Options& o) {
         SimulationMatch simulation(p);
         ConvertisseurLocal convertisseur;
         std::vector<Trame> trames;
+        std::int64_t premier = -1;
         while (simulation.suivant(s)) {
+            if (premier < 0) premier = s.timestampMs;
+            if (static_cast<double>(s.timestampMs - premier) < o.debutS * 1000.0) continue;
             ajouter_instantane(tampon, s);
             ++instantanes;
             if (o.statistiques)
