@@ -1,0 +1,88 @@
+#include "lanceur.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace essai {
+
+std::string programme_sous_test(const char* variable, const char* defaut) {
+    const char* valeur = std::getenv(variable);
+    return valeur != nullptr && *valeur != '\0' ? valeur : defaut;
+}
+
+Execution lancer(const std::string& programme, const std::vector<std::string>& arguments) {
+    std::vector<std::string> ligne;
+    if (const char* lanceur = std::getenv("BALISOR_LANCEUR"); lanceur != nullptr) {
+        std::istringstream mots(lanceur);
+        for (std::string mot; mots >> mot;) ligne.push_back(mot);
+    }
+    ligne.push_back(programme);
+    ligne.insert(ligne.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : ligne) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int tube_sortie[2];
+    int tube_erreurs[2];
+    if (pipe(tube_sortie) != 0 || pipe(tube_erreurs) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, tube_sortie[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, tube_erreurs[1], 2);
+    for (int fd : {tube_sortie[0], tube_sortie[1], tube_erreurs[0], tube_erreurs[1]}) {
+        posix_spawn_file_actions_addclose(&actions, fd);
+    }
+    pid_t pid = 0;
+    const int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(tube_sortie[1]);
+    close(tube_erreurs[1]);
+    if (r != 0) {
+        close(tube_sortie[0]);
+        close(tube_erreurs[0]);
+        throw std::runtime_error("cannot start " + ligne[0] + ": " + std::strerror(r));
+    }
+
+    // Both pipes at once, so a full one cannot block the program.
+    Execution e;
+    pollfd fds[2] = {{tube_sortie[0], POLLIN, 0}, {tube_erreurs[0], POLLIN, 0}};
+    std::string* cibles[2] = {&e.sortie, &e.erreurs};
+    int ouverts = 2;
+    char tampon[65536];
+    while (ouverts > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = read(fds[i].fd, tampon, sizeof tampon);
+            if (n > 0) {
+                cibles[i]->append(tampon, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --ouverts;
+            }
+        }
+    }
+    int etat = 0;
+    while (waitpid(pid, &etat, 0) < 0 && errno == EINTR) {
+    }
+    e.statut = WIFEXITED(etat) ? WEXITSTATUS(etat) : -1;
+    return e;
+}
+
+}  // namespace essai

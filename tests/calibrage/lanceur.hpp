@@ -1,0 +1,21 @@
+#pragma once
+// Runs a program under test and captures its two output streams and its exit
+// status. The program comes from an environment variable when it is set (for
+// example a Windows build), otherwise from the build tree; BALISOR_LANCEUR,
+// when set, is put in front of it (for example "wine").
+#include <string>
+#include <vector>
+
+namespace essai {
+
+struct Execution {
+    std::string sortie;
+    std::string erreurs;
+    int statut = -1;  // exit status; -1 when the program did not exit normally
+};
+
+std::string programme_sous_test(const char* variable, const char* defaut);
+
+Execution lancer(const std::string& programme, const std::vector<std::string>& arguments);
+
+}  // namespace essai
