@@ -1,0 +1,69 @@
+// convertir: world snapshots to telemetry frames, all inputs into one output.
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "bin/calibrage/commandes.hpp"
+#include "commun/fichier.hpp"
+#include "comportement/conversion.hpp"
+
+namespace calibrage {
+
+namespace {
+
+std::filesystem::path chemin_fs(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// The same file under another name is caught too: identity, not path text.
+bool meme_fichier(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    const bool egaux = std::filesystem::equivalent(chemin_fs(a), chemin_fs(b), ec);
+    return !ec && egaux;
+}
+
+}  // namespace
+
+std::expected<void, std::string> convertir(const Arguments& arguments, Console console) {
+    if (!arguments.sortie) {
+        return std::unexpected("--sortie est obligatoire pour convertir\n" + std::string(texte_usage));
+    }
+    const std::string& chemin_sortie = *arguments.sortie;
+    // Truncating the output first would destroy an input that is the output.
+    for (const std::string& entree : arguments.fichiers) {
+        if (meme_fichier(entree, chemin_sortie)) {
+            return std::unexpected(entree + " : fichier d'entrée identique à la sortie");
+        }
+    }
+
+    auto sortie = commun::SortieFichier::creer(chemin_sortie);
+    if (!sortie) {
+        return std::unexpected(chemin_sortie + " : " + sortie.error());
+    }
+    comportement::BilanConversion total;
+    for (const std::string& entree : arguments.fichiers) {
+        auto fichier = commun::FichierLecture::ouvrir(entree);
+        if (!fichier) {
+            return std::unexpected(entree + " : " + fichier.error());
+        }
+        // A write error comes back from the converter too; both carry the input's path.
+        auto bilan = comportement::convertir_flux(*fichier, *sortie);
+        if (!bilan) {
+            return std::unexpected(entree + " : " + bilan.error());
+        }
+        total.instantanes += bilan->instantanes;
+        total.trames += bilan->trames;
+    }
+    // The last buffer may fail to reach the disk: that is an error, not a success.
+    if (auto r = sortie->vider(); !r) {
+        return std::unexpected(chemin_sortie + " : " + r.error());
+    }
+    const std::string resume = std::to_string(total.instantanes) + " instantané(s) lus, " +
+                               std::to_string(total.trames) + " trame(s) écrites : " + chemin_sortie + "\n";
+    if (auto r = console.erreurs.ecrire(resume); !r) {
+        return std::unexpected(r.error());
+    }
+    return {};
+}
+
+}  // namespace calibrage

@@ -1,0 +1,233 @@
+// The generator's output must be stable, well-formed and show the cheats it claims to simulate.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "cohorte/alea.hpp"
+#include "cohorte/auto_controle.hpp"
+#include "cohorte/carte.hpp"
+#include "cohorte/json_sortie.hpp"
+#include "cohorte/simulation.hpp"
+
+namespace {
+
+using namespace cohorte;
+
+std::string flottant(double v) {
+    std::string s;
+    ajouter_flottant(s, v);
+    return s;
+}
+
+TEST(CohorteJson, FlottantsAuPlusCourtAvecPartieDecimaleOuExposant) {
+    EXPECT_EQ(flottant(0.0), "0.0");
+    EXPECT_EQ(flottant(-0.0), "-0.0");
+    EXPECT_EQ(flottant(1.0), "1.0");
+    EXPECT_EQ(flottant(1.5), "1.5");
+    EXPECT_EQ(flottant(0.001), "0.001");
+    EXPECT_EQ(flottant(0.0001), "0.0001");
+    EXPECT_EQ(flottant(1e-5), "0.00001");
+    EXPECT_EQ(flottant(1e-6), "1e-6");
+    EXPECT_EQ(flottant(1e-7), "1e-7");
+    EXPECT_EQ(flottant(1234567.0), "1234567.0");
+    EXPECT_EQ(flottant(1e15), "1000000000000000.0");
+    EXPECT_EQ(flottant(1e16), "1e16");
+    EXPECT_EQ(flottant(1.5e300), "1.5e300");
+    EXPECT_EQ(flottant(-123.456), "-123.456");
+    EXPECT_EQ(flottant(0.1 + 0.2), "0.30000000000000004");
+    EXPECT_EQ(flottant(1.0 / 0.0), "null");
+}
+
+TEST(CohorteJson, TextesEchappes) {
+    std::string s;
+    ajouter_texte(s, std::string("a\"b\\c\n\t\x01") + "é");
+    EXPECT_EQ(s, "\"a\\\"b\\\\c\\n\\t\\u0001é\"");
+}
+
+TEST(CohorteAlea, MemesTiragesPourLaMemeGraineEtFluxIndependants) {
+    Alea a = Alea::flux(42, 3);
+    Alea b = Alea::flux(42, 3);
+    Alea c = Alea::flux(42, 4);
+    int differents = 0;
+    for (int i = 0; i < 100; ++i) {
+        const double x = a.normale();
+        EXPECT_EQ(x, b.normale());
+        differents += x != c.normale();
+    }
+    EXPECT_GT(differents, 90);
+    // Box-Muller: mean near 0 and variance near 1 over many draws.
+    Alea d(7);
+    double somme = 0.0, carres = 0.0;
+    constexpr int n = 200000;
+    for (int i = 0; i < n; ++i) {
+        const double x = d.normale();
+        somme += x;
+        carres += x * x;
+    }
+    EXPECT_NEAR(somme / n, 0.0, 0.01);
+    EXPECT_NEAR(carres / n, 1.0, 0.01);
+    for (int i = 0; i < 1000; ++i) {
+        const auto k = d.entier(-2, 2);
+        EXPECT_GE(k, -2);
+        EXPECT_LE(k, 2);
+    }
+}
+
+TEST(CohorteCarte, LaLigneDeVueEstCoupeeParUneBoite) {
+    const Carte carte(20.0, 20.0, {{8.0, 8.0, 12.0, 12.0}});
+    EXPECT_FALSE(carte.segment_libre({2.0, 10.0}, {18.0, 10.0}));
+    EXPECT_TRUE(carte.segment_libre({2.0, 2.0}, {18.0, 2.0}));
+    EXPECT_TRUE(carte.segment_libre({2.0, 13.0}, {18.0, 13.0}));
+    EXPECT_FALSE(carte.segment_libre({2.0, 13.0}, {18.0, 13.0}, 1.5));  // grown box
+    EXPECT_FALSE(carte.segment_libre({10.0, 2.0}, {10.0, 18.0}));       // vertical segment
+    EXPECT_TRUE(carte.segment_libre({2.0, 2.0}, {7.0, 7.0}));           // stops short of the box
+    EXPECT_FALSE(carte.point_libre({10.0, 10.0}, 0.0));
+}
+
+std::string generer(Profil profil, std::uint64_t graine, std::uint64_t indice, double duree) {
+    ParametresMatch p;
+    p.profil = profil;
+    p.graine = graine;
+    p.indice = indice;
+    p.dureeS = duree;
+    p.matchId = "m";
+    p.joueurId = "j";
+    SimulationMatch simulation(p);
+    Instantane s;
+    std::string sortie;
+    while (simulation.suivant(s)) ajouter_instantane(sortie, s);
+    return sortie;
+}
+
+TEST(CohorteSimulation, DeterministeEtCadenceeA64Hz) {
+    const std::string a = generer(Profil::humain, 5, 0, 3.0);
+    EXPECT_EQ(a, generer(Profil::humain, 5, 0, 3.0));
+    EXPECT_NE(a, generer(Profil::humain, 6, 0, 3.0));
+    EXPECT_NE(a, generer(Profil::humain, 5, 1, 3.0));
+    // 3 s at 64 Hz, one line each, timestamps 15 or 16 ms apart.
+    std::size_t lignes = 0;
+    long long precedent = -1;
+    for (std::size_t pos = 0; pos < a.size();) {
+        const std::size_t fin = a.find('\n', pos);
+        ASSERT_NE(fin, std::string::npos);
+        const std::string ligne = a.substr(pos, fin - pos);
+        const std::size_t k = ligne.find("\"timestampMs\":");
+        ASSERT_NE(k, std::string::npos);
+        const long long ts = std::stoll(ligne.substr(k + 14));
+        if (precedent >= 0) {
+            EXPECT_GE(ts - precedent, 15);
+            EXPECT_LE(ts - precedent, 16);
+        }
+        precedent = ts;
+        ++lignes;
+        pos = fin + 1;
+    }
+    EXPECT_EQ(lignes, 192u);
+}
+
+TEST(CohorteSimulation, LesClesDeLInstantaneSontCellesAttenduesDansLOrdre) {
+    const std::string a = generer(Profil::humain, 1, 0, 0.05);
+    const std::string ligne = a.substr(0, a.find('\n'));
+    std::size_t pos = 0;
+    for (const char* cle : {"matchId", "localPlayerId", "localEntityId", "localTeamId", "timestampMs", "camera",
+                            "yawDeg", "pitchDeg", "mouseDx", "mouseDy", "shotFired", "hit", "headshot", "weaponId",
+                            "players", "entityId", "teamId", "isAlive", "isVisibleFromLocalPlayer", "isInFrustum",
+                            "worldPosition", "aimPoint", "acquisitionMode", "acquisitionConfidence"}) {
+        const std::size_t k = ligne.find("\"" + std::string(cle) + "\":", pos);
+        ASSERT_NE(k, std::string::npos) << cle;
+        pos = k;
+    }
+}
+
+// Figures of a few matches of one profile, through the self-check conversion.
+Mesures mesurer(Profil profil) {
+    Mesures m;
+    for (std::uint64_t i = 0; i < 4; ++i) {
+        ParametresMatch p;
+        p.profil = profil;
+        p.graine = 11;
+        p.indice = i;
+        p.dureeS = 120.0;
+        p.matchId = "m" + std::to_string(i);
+        p.joueurId = "j";
+        SimulationMatch simulation(p);
+        ConvertisseurLocal convertisseur;
+        Instantane s;
+        std::vector<Trame> trames;
+        while (simulation.suivant(s))
+            if (auto t = convertisseur.convertir(s)) trames.push_back(*t);
+        m.ajouter(trames);
+    }
+    return m;
+}
+
+double part(const std::vector<double>& v, double borne) {
+    const auto n = std::count_if(v.begin(), v.end(), [&](double x) { return x < borne; });
+    return static_cast<double>(n) / std::max<double>(1.0, static_cast<double>(v.size()));
+}
+
+TEST(CohorteProfils, LesTricheursSeDistinguentDesHumains) {
+    const Mesures humain = mesurer(Profil::humain);
+    const Mesures snap = mesurer(Profil::snap);
+    const Mesures trigger = mesurer(Profil::trigger);
+    const Mesures wallhack = mesurer(Profil::wallhack);
+    ASSERT_GT(humain.tirs, 20u);
+    ASSERT_GT(humain.reactions.size(), 20u);
+    // Humans: reactions around a quarter to a third of a second, hardly ever under 100 ms,
+    // some shots miss, tracking errors of degrees.
+    EXPECT_GT(percentile(humain.reactions, 0.5), 200.0);
+    EXPECT_LT(percentile(humain.reactions, 0.5), 450.0);
+    EXPECT_LT(part(humain.reactions, 100.0), 0.03);
+    EXPECT_GT(percentile(humain.erreursSuivi, 0.5), 1.0);
+    const double precision = static_cast<double>(humain.touches) / static_cast<double>(humain.tirs);
+    EXPECT_GT(precision, 0.2);
+    EXPECT_LT(precision, 0.7);
+    // Aimbot: flicks ending on a target several times faster, and hardly a miss.
+    EXPECT_GT(percentile(snap.picsVisibles, 0.5), 4.0 * percentile(humain.picsVisibles, 0.5));
+    EXPECT_GT(static_cast<double>(snap.touches) / static_cast<double>(snap.tirs), precision + 0.15);
+    // Triggerbot: many reveals answered within 100 ms.
+    EXPECT_GT(part(trigger.reactions, 100.0), 0.15);
+    // Wallhack: the crosshair sits on occluded opponents far more often.
+    const auto pres = [](const Mesures& m) {
+        return static_cast<double>(m.tramesOcculteProche) / std::max<double>(1.0, static_cast<double>(m.tramesOcculte));
+    };
+    EXPECT_GT(pres(wallhack), 4.0 * pres(humain));
+}
+
+// The calibration replayed on clean matches keeps clean players low and flags the cheats.
+TEST(CohorteProfils, LaCalibrationSepareLesProfils) {
+    Echantillons echantillons;
+    const auto trames = [](Profil profil, std::uint64_t graine, std::uint64_t i) {
+        ParametresMatch p;
+        p.profil = profil;
+        p.graine = graine;
+        p.indice = i;
+        p.dureeS = 180.0;
+        p.matchId = "m";
+        p.joueurId = "j";
+        SimulationMatch simulation(p);
+        ConvertisseurLocal convertisseur;
+        Instantane s;
+        std::vector<Trame> resultat;
+        while (simulation.suivant(s))
+            if (auto t = convertisseur.convertir(s)) resultat.push_back(*t);
+        return resultat;
+    };
+    for (std::uint64_t i = 0; i < 12; ++i) collecter(trames(Profil::humain, 3, i), echantillons);
+    const Seuils seuils = calibrer(echantillons);
+    EXPECT_GT(seuils.snapVitesse, 150.0);
+    EXPECT_LT(seuils.snapVitesse, 700.0);
+    int humains = 0, snaps = 0, wallhacks = 0;
+    for (std::uint64_t i = 0; i < 6; ++i) {
+        humains += analyser(trames(Profil::humain, 4, i), seuils).score >= 50.0;
+        snaps += analyser(trames(Profil::snap, 4, i), seuils).score >= 50.0;
+        wallhacks += analyser(trames(Profil::wallhack, 4, i), seuils).score >= 50.0;
+    }
+    EXPECT_LE(humains, 1);
+    EXPECT_GE(snaps, 5);
+    EXPECT_GE(wallhacks, 4);
+}
+
+}  // namespace
