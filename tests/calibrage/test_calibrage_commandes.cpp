@@ -355,4 +355,25 @@ TEST_F(CalibrageCommandes, RapportsRefuses) {
     attendre_erreur({"controler", "--rapport", dossier_, entree}, dossier_ + " : Is a directory\n");
 }
 
+// The demo's pipeline starts with convertir: each snapshot line stands alone, with its own defaults
+// and its own players.
+TEST_F(CalibrageCommandes, ConvertirLitChaqueLigneSansLaPrecedente) {
+    const std::string entree = fichier(
+        "instantanes.jsonl",
+        "{\"matchId\":\"m\",\"localPlayerId\":\"p\",\"timestampMs\":1,\"weaponId\":\"ak\",\"shotFired\":true,"
+        "\"players\":[{\"entityId\":\"e2\",\"teamId\":2,\"isAlive\":true,\"isVisibleFromLocalPlayer\":true,"
+        "\"isInFrustum\":true,\"worldPosition\":{\"x\":10,\"y\":0,\"z\":0},\"aimPoint\":{\"x\":10,\"y\":0,"
+        "\"z\":0}}]}\n"
+        "{\"matchId\":\"m\",\"localPlayerId\":\"p\",\"timestampMs\":2}\n");
+    const std::string sortie = dossier_ + "/trames.jsonl";
+    const auto e = lancer({"convertir", "--sortie", sortie, entree});
+    ASSERT_EQ(e.statut, 0) << e.erreurs;
+    const std::string trames = lire(sortie);
+    const std::string seconde = trames.substr(trames.find('\n') + 1);
+    EXPECT_NE(trames.find("\"targetId\":\"e2\""), std::string::npos) << trames;
+    EXPECT_EQ(seconde.find("\"targetId\":\"e2\""), std::string::npos) << seconde;
+    EXPECT_NE(seconde.find("\"shotFired\":false"), std::string::npos) << seconde;
+    EXPECT_NE(seconde.find("\"weaponId\":\"\""), std::string::npos) << seconde;
+}
+
 }  // namespace
