@@ -17,10 +17,10 @@ build=${BUILD:-$racine/build/linux}
 calibrage=${CALIBRAGE:-$build/src/bin/calibrage/calibrage}
 generer=${GENERER_COHORTE:-$build/outils/generer_cohorte}
 dossier=${DOSSIER:-$build/demo}
-matchs=${MATCHS:-32}        # calibration cohort; 30 or more keeps the volume warning away
-reserves=${RESERVES:-16}    # held-out clean matches
-tricheurs=${TRICHEURS:-8}   # matches per cheating profile
-duree=${DUREE_S:-60}        # seconds per match
+matchs=${MATCHS:-40}        # calibration cohort; 30 or more keeps the volume warning away
+reserves=${RESERVES:-40}    # held-out clean matches
+tricheurs=${TRICHEURS:-20}   # matches per cheating profile
+duree=${DUREE_S:-90}        # seconds per match
 cohorte=${COHORTE:-"démo / souris / 128 Hz"}
 
 for programme in "$calibrage" "$generer"; do
@@ -52,13 +52,18 @@ echo
 echo "== calibrage calibrer"
 "$calibrage" calibrer --cohorte "$cohorte" --sortie rapport.json calibration.jsonl
 
-# "tauxReviewOuPlus" and the counts, from the control report.
+# One summary line from the calibrated control report and the one with the engine's defaults.
 taux() {
   awk -F': ' -v nom="$1" '
-    /"matchs":/ { gsub(/,/, "", $2); if (matchs == "") matchs = $2 }
-    /"reviewOuPlus":/ { gsub(/,/, "", $2); review = $2 }
-    /"tauxReviewOuPlus":/ { gsub(/,/, "", $2); taux = $2 }
-    END { printf "  %-26s %5.1f %% à REVIEW ou plus (%d / %d)\n", nom, taux * 100, review, matchs }' "$2"
+    FNR == 1 { fichier++ }
+    /"matchs":/ { gsub(/,/, "", $2); if (matchs[fichier] == "") matchs[fichier] = $2 }
+    /"reviewOuPlus":/ { gsub(/,/, "", $2); review[fichier] = $2 }
+    /"tauxReviewOuPlus":/ { gsub(/,/, "", $2); taux[fichier] = $2 }
+    END {
+      compte = sprintf("(%d / %d)", review[1], matchs[1])
+      printf "  %-18s %5.1f %% à REVIEW ou plus %-11s   [seuils par défaut : %5.1f %%]\n",
+        nom, taux[1] * 100, compte, taux[2] * 100
+    }' "$2" "$3"
 }
 
 echo
@@ -68,7 +73,8 @@ for nom in propres-reserves snap trigger wallhack; do
   echo "-- $nom"
   messages=$("$calibrage" controler --rapport rapport.json --sortie "controle-$nom.json" "$nom.jsonl" 2>&1 >/dev/null)
   printf '%s\n' "$messages" | sed -n '1,5p'
-  resume+=("$(taux "$nom" "controle-$nom.json")")
+  "$calibrage" controler --sortie "defaut-$nom.json" "$nom.jsonl" >/dev/null 2>&1
+  resume+=("$(taux "$nom" "controle-$nom.json" "defaut-$nom.json")")
 done
 
 echo
