@@ -21,7 +21,7 @@ matchs=${MATCHS:-40}        # calibration cohort; 30 or more keeps the volume wa
 reserves=${RESERVES:-40}    # held-out clean matches
 tricheurs=${TRICHEURS:-20}   # matches per cheating profile
 duree=${DUREE_S:-90}        # seconds per match
-cohorte=${COHORTE:-"démo / souris / 128 Hz"}
+cohorte=${COHORTE:-"démo / souris / 64 Hz"}
 
 for programme in "$calibrage" "$generer"; do
   if [ ! -x "$programme" ]; then
