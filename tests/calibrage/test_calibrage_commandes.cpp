@@ -371,6 +371,17 @@ TEST_F(CalibrageCommandes, ControlerAvecLeRapportDUneCalibration) {
                                       "1 match(s) analys\u00e9s (0 invalides ignor\u00e9s) \u00b7 "))
         << e.erreurs;
     EXPECT_EQ(lire(rapport), texte_rapport) << "the report is only read";
+
+    // Neither the telemetry nor the report is ever replaced by a result.
+    const std::string contenu = lire(entree);
+    const auto remplace = lancer({"controler", "--rapport", rapport, "--sortie", dossier_ + "/./controle.jsonl", entree});
+    EXPECT_EQ(remplace.statut, 1);
+    EXPECT_TRUE(remplace.erreurs.ends_with(entree + " : fichier d'entr\u00e9e identique \u00e0 la sortie\n"));
+    EXPECT_EQ(lire(entree), contenu);
+    attendre_erreur({"calibrer", "--cohorte", "c", "--sortie", rapport, "--rapport", rapport, propres},
+                    std::string(kConsoleReference).replace(kConsoleReference.find("cs / souris / 240 "), 18, "c") +
+                        rapport + " : fichier d'entr\u00e9e identique \u00e0 la sortie\n");
+    EXPECT_EQ(lire(rapport), texte_rapport);
 }
 
 TEST_F(CalibrageCommandes, RapportsRefuses) {
