@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "commun/texte_utf8.hpp"
+
 #if defined(_WIN32)
 #include <windows.h>
 #endif
@@ -81,51 +83,6 @@ std::string message_aucun_encodeur(std::string_view nom_carte) {
     return texte;
 }
 
-#if !defined(_WIN32)
-namespace {
-
-// Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
-bool utf8_valide(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = 0;
-        std::uint32_t point = 0;
-        std::uint32_t minimum = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if ((c & 0xE0) == 0xC0) {
-            n = 1, point = c & 0x1F, minimum = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 2, point = c & 0x0F, minimum = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 3, point = c & 0x07, minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + n >= s.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= n; ++k) {
-            const auto suite = static_cast<unsigned char>(s[i + k]);
-            if ((suite & 0xC0) != 0x80) {
-                return false;
-            }
-            point = (point << 6) | (suite & 0x3F);
-        }
-        if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-            return false;
-        }
-        i += n + 1;
-    }
-    return true;
-}
-
-}  // namespace
-#endif
-
 VariableEnv lire_variable(const char* nom) {
     VariableEnv v;
 #if defined(_WIN32)
@@ -173,7 +130,7 @@ VariableEnv lire_variable(const char* nom) {
     if (brut == nullptr) {
         return v;
     }
-    if (!utf8_valide(brut)) {
+    if (!commun::utf8::valide(brut)) {
         v.etat = VariableEnv::Etat::non_unicode;
         return v;
     }

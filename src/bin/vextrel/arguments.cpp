@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "commun/texte_utf8.hpp"
+
 namespace vextrel {
 
 std::optional<std::uint64_t> analyser_secondes(std::string_view texte) {
@@ -42,70 +44,6 @@ std::optional<Arguments> analyser_arguments(std::span<const std::string> argumen
     return a;
 }
 
-namespace {
-
-void ajouter_utf8(std::string& sortie, std::uint32_t point) {
-    if (point < 0x80) {
-        sortie.push_back(static_cast<char>(point));
-    } else if (point < 0x800) {
-        sortie.push_back(static_cast<char>(0xC0 | (point >> 6)));
-        sortie.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else if (point < 0x10000) {
-        sortie.push_back(static_cast<char>(0xE0 | (point >> 12)));
-        sortie.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        sortie.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else {
-        sortie.push_back(static_cast<char>(0xF0 | (point >> 18)));
-        sortie.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-        sortie.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-        sortie.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    }
-}
-
-constexpr std::uint32_t remplacement = 0xFFFD;
-
-// Decodes one code point at `i`; none for an invalid sequence (which then counts one byte).
-std::optional<std::uint32_t> decoder_utf8(std::string_view s, std::size_t& i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    std::uint32_t point = 0;
-    std::uint32_t minimum = 0;
-    if (c < 0x80) {
-        ++i;
-        return c;
-    }
-    if ((c & 0xE0) == 0xC0) {
-        n = 1, point = c & 0x1F, minimum = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        n = 2, point = c & 0x0F, minimum = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        n = 3, point = c & 0x07, minimum = 0x10000;
-    } else {
-        ++i;
-        return std::nullopt;
-    }
-    if (i + n >= s.size()) {
-        ++i;
-        return std::nullopt;
-    }
-    for (std::size_t k = 1; k <= n; ++k) {
-        const auto suite = static_cast<unsigned char>(s[i + k]);
-        if ((suite & 0xC0) != 0x80) {
-            ++i;
-            return std::nullopt;
-        }
-        point = (point << 6) | (suite & 0x3F);
-    }
-    if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-        ++i;
-        return std::nullopt;
-    }
-    i += n + 1;
-    return point;
-}
-
-}  // namespace
-
 std::string texte_chemin(const std::filesystem::path& chemin) {
     std::string texte;
 #if defined(_WIN32)
@@ -116,17 +54,17 @@ std::string texte_chemin(const std::filesystem::path& chemin) {
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < large.size()) {
             const auto v = static_cast<std::uint32_t>(static_cast<std::uint16_t>(large[i + 1]));
             if (v >= 0xDC00 && v <= 0xDFFF) {
-                ajouter_utf8(texte, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
+                commun::utf8::ajouter(texte, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        ajouter_utf8(texte, (u >= 0xD800 && u <= 0xDFFF) ? remplacement : u);
+        commun::utf8::ajouter(texte, (u >= 0xD800 && u <= 0xDFFF) ? commun::utf8::remplacement : u);
     }
 #else
     const std::string& brut = chemin.native();
     for (std::size_t i = 0; i < brut.size();) {
-        ajouter_utf8(texte, decoder_utf8(brut, i).value_or(remplacement));
+        commun::utf8::ajouter(texte, commun::utf8::decoder(brut, i).value_or(commun::utf8::remplacement));
     }
 #endif
     return texte;
@@ -145,7 +83,7 @@ std::string notation_debug(const std::optional<std::string>& texte) {
     const std::string& s = *texte;
     for (std::size_t i = 0; i < s.size();) {
         const std::size_t debut = i;
-        const auto point = decoder_utf8(s, i);
+        const auto point = commun::utf8::decoder(s, i);
         if (!point) {
             sortie += "\\u{fffd}";
             continue;
