@@ -120,6 +120,8 @@ struct Reglages {
     bool produire = true;                  // one output per submission
     std::uint64_t gop = 60;                // keyframe every `gop` outputs
     bool soumission_en_echec = false;
+    int sorties_par_soumission = 1;
+    std::chrono::milliseconds delai_calme{2000};  // longest wait for the event thread to go idle
 };
 
 struct SoumissionVue {
@@ -159,7 +161,7 @@ public:
         if (reglages_.soumission_en_echec) {
             return std::unexpected(commun::Erreur("ProcessInput refusé"));
         }
-        if (reglages_.produire) {
+        for (int k = 0; reglages_.produire && k < reglages_.sorties_par_soumission; ++k) {
             attentes_.push_back(temps);
             evenements_.push_back(encodeur::TypeEvenement::sortie_prete);
         }
@@ -193,7 +195,7 @@ public:
             return;
         }
         const std::uint64_t depart = appels_a_vide_;
-        calme_.wait_for(g, 2s, [&] { return detruite || (evenements_.empty() && appels_a_vide_ > depart); });
+        calme_.wait_for(g, reglages_.delai_calme, [&] { return detruite || (evenements_.empty() && appels_a_vide_ > depart); });
     }
 
     std::vector<SoumissionVue> soumissions() {

@@ -286,6 +286,22 @@ TEST(Session, ErreurAuMilieuGardeLeFichierInacheve) {
     EXPECT_GT(contenu.size(), 52u);
 }
 
+TEST(Session, ErreurAvecCanalPleinNeBloquePasLArretDeLEncodeur) {
+    Dossier d;
+    auto p = std::make_shared<faux::FaussePlateforme>();
+    // One submission yields more images than the channel holds: the event thread is left
+    // waiting to send when the next conversion fails.
+    p->reglages.sorties_par_soumission = 45;
+    p->reglages.delai_calme = 100ms;
+    p->conversion->echec_a = 2;
+    p->scenario = image_puis_fermeture(1000);
+    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    attendre_fin_du_fil(*p);
+    EXPECT_EQ(session.erreur(), std::optional<std::string>("vue d'entrée"));
+    EXPECT_TRUE(p->transformee->detruite);
+    EXPECT_GT(p->transformee->collectes.load(), 30);  // more than the channel could hold
+}
+
 TEST(Session, EchecDeMiseEnPlaceDonneLaChaineDErreur) {
     Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
