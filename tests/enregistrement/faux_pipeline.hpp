@@ -250,6 +250,7 @@ public:
     Reglages reglages;
     Scenario scenario;
     std::optional<commun::Erreur> echec_peripherique;
+    std::function<void()> avant_peripherique;  // runs on the recording thread, first thing
     std::shared_ptr<JournalConversion> conversion = std::make_shared<JournalConversion>();
 
     // Filled as the recording runs; `capture` is valid while the recording holds it.
@@ -315,6 +316,9 @@ public:
     }
 
     std::expected<std::unique_ptr<capture::Peripherique>, commun::Erreur> creer_peripherique() override {
+        if (avant_peripherique) {
+            avant_peripherique();
+        }
         if (echec_peripherique) {
             return std::unexpected(*echec_peripherique);
         }

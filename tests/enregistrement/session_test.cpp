@@ -69,12 +69,17 @@ TEST(Session, FinirJusteApresDemarrerNeCreeRien) {
     Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = image_puis_fermeture(1000);
+    // Holds the recording thread in its set-up so that the stop request is there before
+    // the first tick.
+    p->avant_peripherique = [] { std::this_thread::sleep_for(50ms); };
     auto session = SessionEnregistrement::demarrer(p, 42, d.fichier());
     const auto resultat = std::move(session).finir();
     EXPECT_FALSE(resultat.has_value());
     EXPECT_FALSE(fs::exists(d.fichier()));
     EXPECT_EQ(p->debuts_minuterie.load(), 1);
     EXPECT_EQ(p->fins_minuterie.load(), 1);
+    EXPECT_TRUE(p->transformee->soumissions().empty());
+    EXPECT_EQ(p->sommeils, (std::vector<std::chrono::nanoseconds>{120ms}));  // only the stop pause
 }
 
 TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
