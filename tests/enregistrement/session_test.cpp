@@ -122,6 +122,10 @@ TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
     EXPECT_EQ(p->sommeils.back(), std::chrono::nanoseconds(120ms));
     EXPECT_EQ(p->transformee->fins_de_flux.load(), 1);
     EXPECT_EQ(p->transformee->initialisations_fil.load(), 1);
+#if defined(__linux__)
+    EXPECT_EQ(p->nom_fil, "enregistrement-");  // "enregistrement-partie", cut to 15 bytes
+    EXPECT_EQ(p->transformee->nom_fil_evenements, "encodeur-evenem");
+#endif
 }
 
 TEST(Session, TransformeeQuiNeDemandeJamaisRienNeLaissePasDeFichier) {
