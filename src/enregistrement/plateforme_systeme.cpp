@@ -85,11 +85,9 @@ public:
     }
     std::expected<conversion::ConvertisseurNv12, commun::Erreur> creer_convertisseur(
         capture::Peripherique& peripherique, const conversion::ParametresConversion& parametres) override {
-        auto moteur = conversion::creer_moteur_nv12(peripherique, parametres);
-        if (!moteur) {
-            return std::unexpected(moteur.error());
-        }
-        return conversion::ConvertisseurNv12(std::move(*moteur));
+        const auto& p = parametres;
+        return conversion::creer_convertisseur(peripherique, p.largeur_entree, p.hauteur_entree, p.largeur_sortie,
+                                               p.hauteur_sortie, p.images_par_seconde, p.nombre_sorties);
     }
 };
 
