@@ -1,9 +1,15 @@
 // Snapshot streams and telemetry input: cases where each line must stand on
 // its own, whatever came before it in the stream.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "bin/calibrage/commandes.hpp"
 #include "commun/fichier.hpp"
 #include "comportement/conversion.hpp"
 #include "comportement/lecture_telemetrie.hpp"
@@ -69,6 +75,51 @@ TEST(RevueConversionFlux, LesJoueursNeSAccumulentPasDUneLigneALAutre) {
     ASSERT_EQ(trames->size(), 3u);
     EXPECT_EQ((*trames)[1].targetId, "e");
     EXPECT_FALSE((*trames)[2].targetId.has_value()) << "an empty players list has no target";
+}
+
+class RevueConvertir : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string modele = testing::TempDir() + "revue_convertir_XXXXXX";
+        ASSERT_NE(mkdtemp(modele.data()), nullptr);
+        dossier_ = modele;
+    }
+    void TearDown() override { std::filesystem::remove_all(dossier_); }
+
+    static std::string lire(const std::string& chemin) {
+        std::ifstream f(chemin, std::ios::binary);
+        std::ostringstream o;
+        o << f.rdbuf();
+        return o.str();
+    }
+
+    std::string dossier_;
+};
+
+TEST_F(RevueConvertir, UneEntreeQuiNExistaitPasEncoreNEstPasLaSortieRelue) {
+    // More than one write buffer of frames, so that the output really is on
+    // disk when the second input is opened.
+    const std::string a = dossier_ + "/a.jsonl";
+    {
+        std::ofstream f(a, std::ios::binary);
+        for (int i = 1; i <= 200; ++i) {
+            f << R"({"matchId":"m","localPlayerId":"p","timestampMs":)" << i << "}\n";
+        }
+    }
+    const std::string sortie = dossier_ + "/trames.jsonl";
+    calibrage::Arguments arguments;
+    arguments.commande = "convertir";
+    arguments.sortie = sortie;
+    arguments.fichiers = {a, sortie};
+    commun::SortieChaine console_sortie;
+    commun::SortieChaine console_erreurs;
+    auto r = calibrage::convertir(arguments, calibrage::Console{console_sortie, console_erreurs});
+    // Named as an input, the output would be read back as snapshots and its
+    // frames converted a second time into itself.
+    ASSERT_FALSE(r) << console_erreurs.texte;
+    EXPECT_EQ(r.error(), sortie + " : fichier d'entrée identique à la sortie");
+    EXPECT_EQ(console_erreurs.texte, "");
+    EXPECT_EQ(lire(sortie), "");
 }
 
 }  // namespace
