@@ -1,5 +1,5 @@
-// Snapshot streams and telemetry input: cases where each line must stand on
-// its own, whatever came before it in the stream.
+// Snapshot conversion: each line stands on its own whatever came before it in
+// the stream, and the output is never read back as one of the inputs.
 #include <unistd.h>
 
 #include <filesystem>
