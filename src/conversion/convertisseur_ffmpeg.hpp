@@ -1,0 +1,85 @@
+#pragma once
+// BGRA to NV12 on the CPU with libswscale: scaled into the placement rectangle of the
+// output, full-range RGB to limited-range BT.709, black bars around, written into one of a
+// ring of CPU NV12 surfaces.
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <vector>
+
+#include "capture/capture.hpp"
+#include "commun/erreur.hpp"
+#include "conversion/conversion.hpp"
+
+struct SwsContext;
+
+namespace conversion {
+
+// One NV12 image in CPU memory: a luma plane then an interleaved chroma plane, rows `pas`
+// bytes apart in both.
+class SurfaceNv12Cpu : public SortieNv12 {
+public:
+    SurfaceNv12Cpu(std::uint32_t largeur, std::uint32_t hauteur);
+
+    std::uint32_t largeur() const { return largeur_; }
+    std::uint32_t hauteur() const { return hauteur_; }
+    std::size_t pas() const { return pas_; }
+    std::uint8_t* luma() { return donnees_.get(); }
+    const std::uint8_t* luma() const { return donnees_.get(); }
+    std::uint8_t* chroma() { return donnees_.get() + pas_ * hauteur_; }
+    const std::uint8_t* chroma() const { return donnees_.get() + pas_ * hauteur_; }
+
+    // Limited-range black: Y 16, Cb Cr 128.
+    void remplir_noir();
+
+private:
+    struct LibererAv {
+        void operator()(std::uint8_t* p) const;
+    };
+    std::uint32_t largeur_;
+    std::uint32_t hauteur_;
+    std::size_t pas_;
+    std::unique_ptr<std::uint8_t[], LibererAv> donnees_;
+};
+
+// The conversion engine for one input size.
+class MoteurSws : public MoteurNv12 {
+public:
+    // Chroma is subsampled by two, so the placement's corner is moved down to even
+    // coordinates (at most one pixel) and its size made even; a placement that does not fit
+    // the output, odd output sizes and empty inputs are errors.
+    static std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> creer(const ParametresConversion& parametres);
+
+    std::size_t nombre_sorties() const override { return sorties_.size(); }
+    SurfaceNv12Cpu& sortie(std::size_t indice) override { return *sorties_.at(indice); }
+    // The source must be a CPU image of the engine's input size.
+    std::expected<void, commun::Erreur> preparer_entree(const capture::RefTexture& source) override;
+    std::expected<void, commun::Erreur> convertir(std::size_t indice) override;
+
+    // Converts `bgra` (rows `pas` bytes apart, input size) into surface `indice`.
+    std::expected<void, commun::Erreur> convertir_pixels(std::size_t indice, const std::uint8_t* bgra,
+                                                         std::size_t pas);
+
+    Placement placement() const { return placement_; }
+
+    class Cle {
+        friend class MoteurSws;
+        Cle() = default;
+    };
+    explicit MoteurSws(Cle) {}
+
+private:
+    struct LibererSws {
+        void operator()(SwsContext* c) const;
+    };
+
+    std::unique_ptr<SwsContext, LibererSws> contexte_;
+    std::vector<std::unique_ptr<SurfaceNv12Cpu>> sorties_;
+    std::uint32_t in_w_ = 0;
+    std::uint32_t in_h_ = 0;
+    Placement placement_;
+    capture::RefTexture source_;
+};
+
+}  // namespace conversion
