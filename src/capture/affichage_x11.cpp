@@ -45,7 +45,7 @@ bool ConnexionX11::en_etat() const {
 }
 
 std::uint32_t atome(xcb_connection_t* c, const char* nom) {
-    const auto cookie = xcb_intern_atom(c, 1, static_cast<std::uint16_t>(std::strlen(nom)), nom);
+    const auto cookie = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(nom)), nom);
     xcb_intern_atom_reply_t* reponse = xcb_intern_atom_reply(c, cookie, nullptr);
     if (reponse == nullptr) {
         return XCB_ATOM_NONE;

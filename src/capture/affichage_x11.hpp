@@ -41,7 +41,7 @@ private:
     xcb_screen_t* ecran_ = nullptr;
 };
 
-// Interns an atom; 0 (XCB_ATOM_NONE) when the server does not answer.
+// Interns an atom (created when new); 0 (XCB_ATOM_NONE) when the server does not answer.
 std::uint32_t atome(xcb_connection_t* c, const char* nom);
 
 }  // namespace capture
