@@ -73,7 +73,8 @@ struct TransformX264::Etat {
     std::vector<std::unique_ptr<AVFrame, LibererImage>> images;  // the pool, owned here
 
     std::mutex verrou;
-    std::condition_variable reveil;
+    std::condition_variable reveil;          // the worker: an input or the stop
+    std::condition_variable evenement_pret;  // the caller of evenement_suivant
     bool arret = false;
     std::size_t demandes = 0;  // inputs asked for and not yet given
     std::deque<TypeEvenement> evenements;
@@ -179,6 +180,7 @@ void TransformX264::arreter() {
             etat_->arret = true;
         }
         etat_->reveil.notify_all();
+        etat_->evenement_pret.notify_all();
     }
     if (fil_.joinable()) {
         fil_.join();
@@ -186,8 +188,13 @@ void TransformX264::arreter() {
 }
 
 TypeEvenement TransformX264::evenement_suivant() {
-    std::lock_guard garde(etat_->verrou);
-    if (etat_->evenements.empty()) {
+    std::unique_lock garde(etat_->verrou);
+    // The caller sleeps a fraction of a millisecond between empty answers, which suits a
+    // hardware queue; here the events come from our own worker, so a short wait for the next
+    // one spares thousands of wake-ups per second at no cost in latency.
+    if (!etat_->evenement_pret.wait_for(garde, attente_evenement,
+                                        [this] { return !etat_->evenements.empty() || etat_->arret; }) ||
+        etat_->evenements.empty()) {
         return TypeEvenement::aucun;
     }
     const TypeEvenement e = etat_->evenements.front();
@@ -305,6 +312,7 @@ void TransformX264::travailler() {
             }
             e.sorties.push_back(std::move(image));
             e.evenements.push_back(TypeEvenement::sortie_prete);
+            e.evenement_pret.notify_one();
         }
         if (r != 0 && r != AVERROR(EAGAIN)) {
             echec = true;
@@ -317,6 +325,7 @@ void TransformX264::travailler() {
         }
         ++e.demandes;
         e.evenements.push_back(TypeEvenement::besoin_entree);
+        e.evenement_pret.notify_one();
     }
 }
 

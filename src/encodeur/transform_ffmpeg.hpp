@@ -2,6 +2,7 @@
 // libavcodec's libx264 encoder behind the interface of an asynchronous encoder transform: a
 // worker thread of its own raises "need input" when it can take one more frame and "have
 // output" when an access unit is ready, so the caller drives it exactly as a hardware one.
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -55,7 +56,10 @@ public:
     // Stops the worker; frames not yet encoded are dropped, as when a stream ends without drain.
     ~TransformX264() override;
 
-    // Next event without waiting: `aucun` when none is waiting.
+    // Longest wait of `evenement_suivant` for an event to come.
+    static constexpr std::chrono::milliseconds attente_evenement{4};
+
+    // Next event: `aucun` when none came within `attente_evenement` (or the transform stopped).
     TypeEvenement evenement_suivant() override;
     // The surface must be a CPU NV12 surface of the configured size; it is copied at once.
     std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12& surface, std::int64_t temps,
