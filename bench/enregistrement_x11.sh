@@ -62,8 +62,8 @@ y=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometrie")
 l=$(awk '/Width:/ {print $NF}' <<<"$geometrie")
 h=$(awk '/Height:/ {print $NF}' <<<"$geometrie")
 
-# Frames in the file, and ticks missing between its first and last frame (gaps of more
-# than one frame period at 30 per second).
+# Frames in the file, ticks missing between its first and last frame (gaps of more than one
+# frame period at 30 per second), and the video's duration by its time stamps.
 analyser() {
     ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -of csv=p=0 "$1" |
         sort -g | awk '
@@ -74,7 +74,7 @@ analyser() {
                     ecart = (t[i] - t[i-1]) * 30
                     if (ecart > 1.5) perdues += int(ecart + 0.5) - 1
                 }
-                printf "%d %d\n", n, perdues
+                printf "%d %d %.2f\n", n, perdues, (n > 0) ? t[n-1] - t[0] + 1 / 30 : 0
             }'
 }
 
@@ -88,25 +88,34 @@ mesurer() {
 }
 
 printf 'fenêtre %s (%sx%s à %s,%s) sur %s, %s s par enregistrement\n' "$fenetre" "$l" "$h" "$x" "$y" "$DISPLAY" "$duree"
-printf '%-8s %10s %8s %14s %12s %14s\n' outil "cpu (s)" images "secondes" "cpu/s" "ticks perdus"
+# A recorded second is 30 frames: a recorder that drops frames also spares their encoding.
+printf '%-8s %8s %7s %10s %12s %12s %8s\n' outil "cpu (s)" images "durée (s)" "cpu/s images" "cpu/s durée" perdus
+ligne() {
+    awk -v o="$1" -v c="$2" -v n="$3" -v d="$4" -v p="$5" 'BEGIN {
+        printf "%-8s %8.2f %7d %10.2f %12.4f %12.4f %8d\n", o, c, n, d, (n > 0) ? c / (n / 30) : 0, (d > 0) ? c / d : 0, p
+    }'
+}
 somme_v=0
 somme_f=0
+somme_dv=0
+somme_df=0
 for r in $(seq "$repetitions"); do
     cpu_v=$(mesurer "$travail/v$r" "$vextrel" ico "$duree" "$travail/v$r.mkv")
-    read -r images_v perdues_v < <(analyser "$travail/v$r.mkv")
+    read -r images_v perdues_v duree_v < <(analyser "$travail/v$r.mkv")
     cpu_f=$(mesurer "$travail/f$r" ffmpeg -hide_banner -nostdin -y -f x11grab -draw_mouse 0 -framerate 30 \
         -video_size "${l}x${h}" -i "$DISPLAY+$x,$y" -t "$duree" \
         -vf "scale=1280:720:force_original_aspect_ratio=decrease,pad=1280:720:(ow-iw)/2:(oh-ih)/2,format=nv12" \
         -c:v libx264 -preset veryfast -tune zerolatency -profile:v high -bf 0 -g 60 \
         -b:v 2500k -maxrate 2500k -bufsize 1250k -f matroska "$travail/f$r.mkv")
-    read -r images_f perdues_f < <(analyser "$travail/f$r.mkv")
-    par_v=$(awk -v c="$cpu_v" -v n="$images_v" 'BEGIN {printf "%.4f", (n > 0) ? c / (n / 30) : 0}')
-    par_f=$(awk -v c="$cpu_f" -v n="$images_f" 'BEGIN {printf "%.4f", (n > 0) ? c / (n / 30) : 0}')
-    printf '%-8s %10s %8s %14.2f %12s %14s\n' vextrel "$cpu_v" "$images_v" "$(awk -v n="$images_v" 'BEGIN{print n/30}')" "$par_v" "$perdues_v"
-    printf '%-8s %10s %8s %14.2f %12s %14s\n' ffmpeg "$cpu_f" "$images_f" "$(awk -v n="$images_f" 'BEGIN{print n/30}')" "$par_f" "$perdues_f"
-    somme_v=$(awk -v a="$somme_v" -v b="$par_v" 'BEGIN{print a + b}')
-    somme_f=$(awk -v a="$somme_f" -v b="$par_f" 'BEGIN{print a + b}')
+    read -r images_f perdues_f duree_f < <(analyser "$travail/f$r.mkv")
+    ligne vextrel "$cpu_v" "$images_v" "$duree_v" "$perdues_v"
+    ligne ffmpeg "$cpu_f" "$images_f" "$duree_f" "$perdues_f"
+    somme_v=$(awk -v a="$somme_v" -v c="$cpu_v" -v n="$images_v" 'BEGIN{print a + ((n > 0) ? c / (n / 30) : 0)}')
+    somme_f=$(awk -v a="$somme_f" -v c="$cpu_f" -v n="$images_f" 'BEGIN{print a + ((n > 0) ? c / (n / 30) : 0)}')
+    somme_dv=$(awk -v a="$somme_dv" -v c="$cpu_v" -v d="$duree_v" 'BEGIN{print a + ((d > 0) ? c / d : 0)}')
+    somme_df=$(awk -v a="$somme_df" -v c="$cpu_f" -v d="$duree_f" 'BEGIN{print a + ((d > 0) ? c / d : 0)}')
 done
-awk -v v="$somme_v" -v f="$somme_f" 'BEGIN {
-    if (f > 0) printf "rapport cpu par seconde enregistrée vextrel / ffmpeg : %.2f\n", v / f
+awk -v v="$somme_v" -v f="$somme_f" -v dv="$somme_dv" -v df="$somme_df" 'BEGIN {
+    if (f > 0) printf "rapport vextrel / ffmpeg, cpu par seconde d'\''images (30 images) : %.2f\n", v / f
+    if (df > 0) printf "rapport vextrel / ffmpeg, cpu par seconde de durée : %.2f\n", dv / df
 }'

@@ -22,6 +22,7 @@ void ImageArriveeX11::copier_vers(Texture& destination, std::uint32_t largeur, s
         return;
     }
     std::lock_guard garde(image->verrou);
+    ++image->generation;
     // The portable rule only copies into an image of the frame's size; stay inside both anyway.
     const std::size_t octets = static_cast<std::size_t>(std::min(largeur, image->largeur)) * 4;
     const std::uint32_t lignes = std::min(hauteur, image->hauteur);

@@ -20,6 +20,8 @@ public:
     const std::uint32_t hauteur;
     const std::size_t pas;
     std::vector<std::uint8_t> pixels;
+    // Advanced by every copy into `pixels`: tells the converter whether it saw this content.
+    std::uint64_t generation = 0;
 };
 
 }  // namespace capture

@@ -43,6 +43,10 @@ void MoteurSws::LibererSws::operator()(SwsContext* c) const {
     sws_freeContext(c);
 }
 
+void MoteurSws::LibererAv::operator()(std::uint8_t* p) const {
+    av_free(p);
+}
+
 std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> MoteurSws::creer(const ParametresConversion& parametres) {
     const std::uint32_t in_w = parametres.largeur_entree;
     const std::uint32_t in_h = parametres.hauteur_entree;
@@ -71,7 +75,7 @@ std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> MoteurSws::creer(const
     m->placement_ = p;
     // The alpha byte of an X image is undefined for depth-24 windows: read it as padding.
     m->contexte_.reset(sws_getContext(static_cast<int>(in_w), static_cast<int>(in_h), AV_PIX_FMT_BGR0, p.largeur,
-                                      p.hauteur, AV_PIX_FMT_NV12, SWS_BILINEAR, nullptr, nullptr, nullptr));
+                                      p.hauteur, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!m->contexte_) {
         return std::unexpected(commun::Erreur("contexte de conversion"));
     }
@@ -79,6 +83,14 @@ std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> MoteurSws::creer(const
     const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
     if (sws_setColorspaceDetails(m->contexte_.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16) < 0) {
         return std::unexpected(commun::Erreur("espace colorimétrique BT.709"));
+    }
+    const auto demi_l = static_cast<std::size_t>(p.largeur / 2);
+    const auto demi_h = static_cast<std::size_t>(p.hauteur / 2);
+    m->pas_chroma_ = (demi_l + alignement - 1) / alignement * alignement;
+    m->cb_.reset(static_cast<std::uint8_t*>(av_malloc(m->pas_chroma_ * demi_h)));
+    m->cr_.reset(static_cast<std::uint8_t*>(av_malloc(m->pas_chroma_ * demi_h)));
+    if (!m->cb_ || !m->cr_) {
+        return std::unexpected(commun::Erreur("surface NV12 : mémoire insuffisante"));
     }
     try {
         m->sorties_.reserve(parametres.nombre_sorties);
@@ -99,6 +111,7 @@ std::expected<void, commun::Erreur> MoteurSws::preparer_entree(const capture::Re
         return std::unexpected(commun::Erreur("image d'entrée incompatible"));
     }
     source_ = source;
+    generation_convertie_.reset();
     return {};
 }
 
@@ -107,13 +120,33 @@ std::expected<void, commun::Erreur> MoteurSws::convertir(std::size_t indice) {
     if (image == nullptr) {
         return std::unexpected(commun::Erreur("aucune image d'entrée"));
     }
+    if (indice >= sorties_.size()) {
+        return std::unexpected(commun::Erreur("surface NV12 inexistante"));
+    }
     // Held for the whole scale: the capture thread must not rewrite the image meanwhile.
     std::lock_guard garde(image->verrou);
-    return convertir_pixels(indice, image->pixels.data(), image->pas);
+    if (generation_convertie_ == image->generation) {
+        // Same content as the last tick (a still window): its converted surface is reused.
+        if (indice != derniere_sortie_) {
+            SurfaceNv12Cpu& s = *sorties_[indice];
+            const SurfaceNv12Cpu& d = *sorties_[derniere_sortie_];
+            std::memcpy(s.luma(), d.luma(), s.pas() * (s.hauteur() + (s.hauteur() + 1) / 2));
+            derniere_sortie_ = indice;
+        }
+        return {};
+    }
+    auto r = convertir_pixels(indice, image->pixels.data(), image->pas);
+    if (r) {
+        generation_convertie_ = image->generation;
+        derniere_sortie_ = indice;
+    }
+    return r;
 }
 
 std::expected<void, commun::Erreur> MoteurSws::convertir_pixels(std::size_t indice, const std::uint8_t* bgra,
                                                                 std::size_t pas) {
+    // Whatever the bound source's last conversion left in the ring is no longer known.
+    generation_convertie_.reset();
     if (indice >= sorties_.size()) {
         return std::unexpected(commun::Erreur("surface NV12 inexistante"));
     }
@@ -126,13 +159,24 @@ std::expected<void, commun::Erreur> MoteurSws::convertir_pixels(std::size_t indi
     const int pas_source[4] = {static_cast<int>(pas), 0, 0, 0};
     const auto x = static_cast<std::size_t>(placement_.x);
     const auto y = static_cast<std::size_t>(placement_.y);
-    std::uint8_t* const destination[4] = {s.luma() + y * s.pas() + x, s.chroma() + (y / 2) * s.pas() + x, nullptr,
-                                          nullptr};
-    const int pas_destination[4] = {static_cast<int>(s.pas()), static_cast<int>(s.pas()), 0, 0};
+    std::uint8_t* const destination[4] = {s.luma() + y * s.pas() + x, cb_.get(), cr_.get(), nullptr};
+    const int pas_destination[4] = {static_cast<int>(s.pas()), static_cast<int>(pas_chroma_),
+                                    static_cast<int>(pas_chroma_), 0};
     const int lignes =
         sws_scale(contexte_.get(), source, pas_source, 0, static_cast<int>(in_h_), destination, pas_destination);
     if (lignes <= 0) {
         return std::unexpected(commun::Erreur("conversion NV12"));
+    }
+    const auto demi_l = static_cast<std::size_t>(placement_.largeur / 2);
+    const auto demi_h = static_cast<std::size_t>(placement_.hauteur / 2);
+    for (std::size_t r = 0; r < demi_h; ++r) {
+        std::uint8_t* uv = s.chroma() + (y / 2 + r) * s.pas() + x;
+        const std::uint8_t* cb = cb_.get() + r * pas_chroma_;
+        const std::uint8_t* cr = cr_.get() + r * pas_chroma_;
+        for (std::size_t i = 0; i < demi_l; ++i) {
+            uv[2 * i] = cb[i];
+            uv[2 * i + 1] = cr[i];
+        }
     }
     return {};
 }

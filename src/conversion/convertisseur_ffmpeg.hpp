@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "capture/capture.hpp"
@@ -74,12 +75,25 @@ private:
         void operator()(SwsContext* c) const;
     };
 
+    struct LibererAv {
+        void operator()(std::uint8_t* p) const;
+    };
+
     std::unique_ptr<SwsContext, LibererSws> contexte_;
     std::vector<std::unique_ptr<SurfaceNv12Cpu>> sorties_;
+    // Planar chroma written by the scaler, interleaved into the surface afterwards: the
+    // scaler's planar output is faster than its NV12 one by more than the interleave costs.
+    std::unique_ptr<std::uint8_t[], LibererAv> cb_;
+    std::unique_ptr<std::uint8_t[], LibererAv> cr_;
+    std::size_t pas_chroma_ = 0;
     std::uint32_t in_w_ = 0;
     std::uint32_t in_h_ = 0;
     Placement placement_;
     capture::RefTexture source_;
+    // The last conversion of the bound source: its content generation and the surface
+    // written. An unchanged image is copied from that surface instead of scaled again.
+    std::optional<std::uint64_t> generation_convertie_;
+    std::size_t derniere_sortie_ = 0;
 };
 
 }  // namespace conversion

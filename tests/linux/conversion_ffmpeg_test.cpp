@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "capture/texture_x11.hpp"
@@ -149,6 +150,36 @@ TEST(ConversionSws, ConvertisseurPortableSurImageCpu) {
     }
     auto& s = dynamic_cast<SurfaceNv12Cpu&>(conv->sortie(3));
     EXPECT_EQ(y_at(s, 640, 360), 235);
+}
+
+TEST(ConversionSws, ImageInchangeeRepeteeEtImageNouvelleConvertie) {
+    auto m = moteur(64, 36);
+    ASSERT_TRUE(m);
+    auto image = std::make_shared<capture::TextureCpu>(64, 36);
+    std::fill(image->pixels.begin(), image->pixels.end(), 255);
+    image->generation = 1;
+    ASSERT_TRUE(m->preparer_entree(image));
+    ASSERT_TRUE(m->convertir(0));
+    // Still the same capture: every surface of the ring gets the same picture.
+    ASSERT_TRUE(m->convertir(1));
+    ASSERT_TRUE(m->convertir(1));
+    EXPECT_EQ(y_at(m->sortie(1), 640, 360), 235);
+    EXPECT_EQ(std::memcmp(m->sortie(0).luma(), m->sortie(1).luma(), m->sortie(1).pas() * 720 * 3 / 2), 0);
+    // A new capture into the same image: converted afresh.
+    std::fill(image->pixels.begin(), image->pixels.end(), 0);
+    ++image->generation;
+    ASSERT_TRUE(m->convertir(2));
+    EXPECT_EQ(y_at(m->sortie(2), 640, 360), 16);
+    ASSERT_TRUE(m->convertir(3));
+    EXPECT_EQ(y_at(m->sortie(3), 640, 360), 16);
+    EXPECT_EQ(y_at(m->sortie(1), 640, 360), 235);
+    // Another image bound, even with an equal generation number, is converted.
+    auto autre = std::make_shared<capture::TextureCpu>(64, 36);
+    std::fill(autre->pixels.begin(), autre->pixels.end(), 255);
+    autre->generation = image->generation;
+    ASSERT_TRUE(m->preparer_entree(autre));
+    ASSERT_TRUE(m->convertir(0));
+    EXPECT_EQ(y_at(m->sortie(0), 640, 360), 235);
 }
 
 }  // namespace
