@@ -1,6 +1,7 @@
 #include "conversion/convertisseur_ffmpeg.hpp"
 
 extern "C" {
+#include <libavutil/buffer.h>
 #include <libavutil/mem.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -18,25 +19,57 @@ namespace conversion {
 namespace {
 // Rows aligned for the scaler's vector stores.
 constexpr std::size_t alignement = 64;
-}  // namespace
 
-void SurfaceNv12Cpu::LibererAv::operator()(std::uint8_t* p) const {
-    av_free(p);
+bool inscriptible(SurfaceNv12Cpu& s) {
+    try {
+        s.rendre_inscriptible();
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
+}  // namespace
 
 SurfaceNv12Cpu::SurfaceNv12Cpu(std::uint32_t largeur, std::uint32_t hauteur)
     : largeur_(largeur),
       hauteur_(hauteur),
       pas_((static_cast<std::size_t>(largeur) + alignement - 1) / alignement * alignement),
-      donnees_(static_cast<std::uint8_t*>(av_malloc(pas_ * (hauteur + (hauteur + 1) / 2)))) {
-    if (!donnees_) {
+      tampon_(av_buffer_alloc(taille())) {
+    if (tampon_ == nullptr) {
         throw std::bad_alloc();
     }
+}
+
+SurfaceNv12Cpu::~SurfaceNv12Cpu() {
+    av_buffer_unref(&tampon_);
+}
+
+std::uint8_t* SurfaceNv12Cpu::donnees() const {
+    return tampon_->data;
 }
 
 void SurfaceNv12Cpu::remplir_noir() {
     std::memset(luma(), 16, pas_ * hauteur_);
     std::memset(chroma(), 128, pas_ * ((hauteur_ + 1) / 2));
+}
+
+bool SurfaceNv12Cpu::rendre_inscriptible() {
+    if (av_buffer_is_writable(tampon_) != 0) {
+        return false;
+    }
+    // The encoder still holds the previous picture: it keeps that storage, we take new one.
+    AVBufferRef* neuf = av_buffer_alloc(taille());
+    if (neuf == nullptr) {
+        throw std::bad_alloc();
+    }
+    av_buffer_unref(&tampon_);
+    tampon_ = neuf;
+    remplir_noir();
+    return true;
+}
+
+AVBufferRef* SurfaceNv12Cpu::referencer() const {
+    return av_buffer_ref(tampon_);
 }
 
 void MoteurSws::LibererSws::operator()(SwsContext* c) const {
@@ -130,7 +163,10 @@ std::expected<void, commun::Erreur> MoteurSws::convertir(std::size_t indice) {
         if (indice != derniere_sortie_) {
             SurfaceNv12Cpu& s = *sorties_[indice];
             const SurfaceNv12Cpu& d = *sorties_[derniere_sortie_];
-            std::memcpy(s.luma(), d.luma(), s.pas() * (s.hauteur() + (s.hauteur() + 1) / 2));
+            if (!inscriptible(s)) {
+                return std::unexpected(commun::Erreur("surface NV12 : mémoire insuffisante"));
+            }
+            std::memcpy(s.luma(), d.luma(), s.taille());
             derniere_sortie_ = indice;
         }
         return {};
@@ -155,6 +191,9 @@ std::expected<void, commun::Erreur> MoteurSws::convertir_pixels(std::size_t indi
         return std::unexpected(commun::Erreur("image source invalide"));
     }
     SurfaceNv12Cpu& s = *sorties_[indice];
+    if (!inscriptible(s)) {
+        return std::unexpected(commun::Erreur("surface NV12 : mémoire insuffisante"));
+    }
     const std::uint8_t* const source[4] = {bgra, nullptr, nullptr, nullptr};
     const int pas_source[4] = {static_cast<int>(pas), 0, 0, 0};
     const auto x = static_cast<std::size_t>(placement_.x);

@@ -14,34 +14,44 @@
 #include "conversion/conversion.hpp"
 
 struct SwsContext;
+struct AVBufferRef;
 
 namespace conversion {
 
 // One NV12 image in CPU memory: a luma plane then an interleaved chroma plane, rows `pas`
-// bytes apart in both.
+// bytes apart in both. Its storage is reference-counted so that the encoder can take the
+// image without copying it; a writer calls `rendre_inscriptible` first, which gives the
+// surface fresh storage (black) while an earlier reference is still held.
 class SurfaceNv12Cpu : public SortieNv12 {
 public:
     SurfaceNv12Cpu(std::uint32_t largeur, std::uint32_t hauteur);
+    ~SurfaceNv12Cpu() override;
+    SurfaceNv12Cpu(const SurfaceNv12Cpu&) = delete;
+    SurfaceNv12Cpu& operator=(const SurfaceNv12Cpu&) = delete;
 
     std::uint32_t largeur() const { return largeur_; }
     std::uint32_t hauteur() const { return hauteur_; }
     std::size_t pas() const { return pas_; }
-    std::uint8_t* luma() { return donnees_.get(); }
-    const std::uint8_t* luma() const { return donnees_.get(); }
-    std::uint8_t* chroma() { return donnees_.get() + pas_ * hauteur_; }
-    const std::uint8_t* chroma() const { return donnees_.get() + pas_ * hauteur_; }
+    std::size_t taille() const { return pas_ * (hauteur_ + (hauteur_ + 1) / 2); }
+    std::uint8_t* luma() { return donnees(); }
+    const std::uint8_t* luma() const { return donnees(); }
+    std::uint8_t* chroma() { return donnees() + pas_ * hauteur_; }
+    const std::uint8_t* chroma() const { return donnees() + pas_ * hauteur_; }
 
     // Limited-range black: Y 16, Cb Cr 128.
     void remplir_noir();
+    // True when the surface's storage was replaced (and so holds black only).
+    bool rendre_inscriptible();
+    // A new reference to the storage (an AVBufferRef), for the encoder; null when out of memory.
+    AVBufferRef* referencer() const;
 
 private:
-    struct LibererAv {
-        void operator()(std::uint8_t* p) const;
-    };
+    std::uint8_t* donnees() const;
+
     std::uint32_t largeur_;
     std::uint32_t hauteur_;
     std::size_t pas_;
-    std::unique_ptr<std::uint8_t[], LibererAv> donnees_;
+    AVBufferRef* tampon_ = nullptr;
 };
 
 // The conversion engine for one input size.

@@ -143,16 +143,6 @@ std::expected<std::unique_ptr<TransformX264>, commun::Erreur> TransformX264::cre
         if (!f) {
             return std::unexpected(commun::Erreur(texte_av(AVERROR(ENOMEM))));
         }
-        f->format = AV_PIX_FMT_NV12;
-        f->width = c->width;
-        f->height = c->height;
-        if (const int r = av_frame_get_buffer(f.get(), 0); r < 0) {
-            return std::unexpected(commun::Erreur(texte_av(r)));
-        }
-        f->color_primaries = AVCOL_PRI_BT709;
-        f->color_trc = AVCOL_TRC_BT709;
-        f->colorspace = AVCOL_SPC_BT709;
-        f->color_range = AVCOL_RANGE_MPEG;
         e.libres.push_back(f.get());
         e.images.push_back(std::move(f));
     }
@@ -221,17 +211,12 @@ TransformX264::Reglages TransformX264::reglages() const {
 
 std::expected<void, commun::Erreur> TransformX264::soumettre(conversion::SortieNv12& surface, std::int64_t temps,
                                                              std::int64_t duree) {
+    Etat& e = *etat_;
     auto* nv12 = dynamic_cast<conversion::SurfaceNv12Cpu*>(&surface);
-    if (nv12 == nullptr || static_cast<int>(nv12->largeur()) != etat_->contexte->width ||
-        static_cast<int>(nv12->hauteur()) != etat_->contexte->height) {
+    if (nv12 == nullptr || static_cast<int>(nv12->largeur()) != e.contexte->width ||
+        static_cast<int>(nv12->hauteur()) != e.contexte->height) {
         return std::unexpected(commun::Erreur("surface NV12 incompatible avec l'encodeur"));
     }
-    return entree(nv12->luma(), nv12->chroma(), nv12->pas(), temps, duree);
-}
-
-std::expected<void, commun::Erreur> TransformX264::entree(const std::uint8_t* luma, const std::uint8_t* chroma,
-                                                          std::size_t pas, std::int64_t temps, std::int64_t duree) {
-    Etat& e = *etat_;
     AVFrame* f = nullptr;
     {
         std::lock_guard garde(e.verrou);
@@ -242,21 +227,25 @@ std::expected<void, commun::Erreur> TransformX264::entree(const std::uint8_t* lu
         f = e.libres.back();
         e.libres.pop_back();
     }
-    // The copy happens here, outside the lock: the worker never touches a frame that is
-    // neither queued nor being encoded.
-    if (const int r = av_frame_make_writable(f); r < 0) {
+    // No copy: the frame holds a reference to the surface's storage until x264 has taken the
+    // picture in; the converter gives the surface new storage if it comes back to it sooner.
+    f->buf[0] = nv12->referencer();
+    if (f->buf[0] == nullptr) {
         std::lock_guard garde(e.verrou);
         e.libres.push_back(f);
-        return std::unexpected(commun::Erreur(texte_av(r)));
+        return std::unexpected(commun::Erreur(texte_av(AVERROR(ENOMEM))));
     }
-    const auto largeur = static_cast<std::size_t>(f->width);
-    const auto hauteur = static_cast<std::size_t>(f->height);
-    for (std::size_t y = 0; y < hauteur; ++y) {
-        std::memcpy(f->data[0] + y * static_cast<std::size_t>(f->linesize[0]), luma + y * pas, largeur);
-    }
-    for (std::size_t y = 0; y < hauteur / 2; ++y) {
-        std::memcpy(f->data[1] + y * static_cast<std::size_t>(f->linesize[1]), chroma + y * pas, largeur);
-    }
+    f->data[0] = nv12->luma();
+    f->data[1] = nv12->chroma();
+    f->linesize[0] = static_cast<int>(nv12->pas());
+    f->linesize[1] = static_cast<int>(nv12->pas());
+    f->format = AV_PIX_FMT_NV12;
+    f->width = e.contexte->width;
+    f->height = e.contexte->height;
+    f->color_primaries = AVCOL_PRI_BT709;
+    f->color_trc = AVCOL_TRC_BT709;
+    f->colorspace = AVCOL_SPC_BT709;
+    f->color_range = AVCOL_RANGE_MPEG;
     f->pts = temps;
     {
         std::lock_guard garde(e.verrou);
@@ -293,7 +282,8 @@ void TransformX264::travailler() {
         garde.unlock();
 
         bool echec = avcodec_send_frame(c, f) < 0;
-        // x264 has copied the picture by now; the frame can be filled again.
+        // x264 has copied the picture by now: the surface's storage is released.
+        av_frame_unref(f);
         int r = 0;
         while (!echec && (r = avcodec_receive_packet(c, paquet)) == 0) {
             commun::ImageEncodee image;

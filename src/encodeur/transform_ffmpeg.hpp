@@ -57,21 +57,18 @@ public:
     ~TransformX264() override;
 
     // Longest wait of `evenement_suivant` for an event to come.
-    static constexpr std::chrono::milliseconds attente_evenement{4};
+    static constexpr std::chrono::milliseconds attente_evenement{10};
 
     // Next event: `aucun` when none came within `attente_evenement` (or the transform stopped).
     TypeEvenement evenement_suivant() override;
-    // The surface must be a CPU NV12 surface of the configured size; it is copied at once.
+    // The surface must be a CPU NV12 surface of the configured size. Its storage is referenced,
+    // not copied: write it again only after `rendre_inscriptible`. Refused when no input was
+    // asked for. Times in 100-ns units.
     std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12& surface, std::int64_t temps,
                                                   std::int64_t duree) override;
     std::optional<commun::ImageEncodee> collecter_sortie() override { return sortie(); }
     // Stops the worker without draining it.
     void terminer_flux() override { arreter(); }
-
-    // Copies one NV12 frame (rows `pas` bytes apart in both planes) and queues it. Times in
-    // 100-ns units. Refused when no input was asked for.
-    std::expected<void, commun::Erreur> entree(const std::uint8_t* luma, const std::uint8_t* chroma, std::size_t pas,
-                                               std::int64_t temps, std::int64_t duree);
 
     // The rate-control settings in force, for the diagnostic dump.
     struct Reglages {

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <vector>
 
+extern "C" {
+#include <libavutil/buffer.h>
+}
+
 #include "capture/texture_x11.hpp"
 #include "conversion/conversion.hpp"
 #include "conversion/convertisseur_ffmpeg.hpp"
@@ -117,6 +121,35 @@ TEST(ConversionSws, PasDeLigneDeLaSourceRespecte) {
     const auto pl = m->placement();
     EXPECT_EQ(y_at(s, static_cast<std::uint32_t>(pl.x + pl.largeur / 2), 360), 235);
     EXPECT_EQ(y_at(s, static_cast<std::uint32_t>(pl.x + pl.largeur - 1), 719), 235);
+}
+
+TEST(SurfaceNv12Cpu, StockagePartageRemplaceAvantEcriture) {
+    SurfaceNv12Cpu s(64, 32);
+    s.remplir_noir();
+    EXPECT_FALSE(s.rendre_inscriptible()) << "nobody else holds it";
+    AVBufferRef* tenue = s.referencer();
+    ASSERT_NE(tenue, nullptr);
+    EXPECT_EQ(tenue->data, s.luma());
+    EXPECT_TRUE(s.rendre_inscriptible());
+    EXPECT_NE(tenue->data, s.luma());
+    EXPECT_EQ(s.luma()[0], 16);
+    EXPECT_EQ(s.chroma()[0], 128);
+    std::memset(s.luma(), 200, s.pas() * 32);
+    EXPECT_EQ(tenue->data[0], 16) << "the held picture is untouched";
+    av_buffer_unref(&tenue);
+    EXPECT_FALSE(s.rendre_inscriptible());
+}
+
+TEST(ConversionSws, SurfaceEncoreTenueParLEncodeurNEstPasReecrite) {
+    auto m = moteur(64, 64, 1);
+    ASSERT_TRUE(m);
+    const auto blanc = uni(64, 64, 255, 255, 255);
+    AVBufferRef* tenue = m->sortie(0).referencer();
+    ASSERT_TRUE(m->convertir_pixels(0, blanc.data(), 64 * 4));
+    EXPECT_EQ(y_at(m->sortie(0), 640, 360), 235);
+    EXPECT_EQ(y_at(m->sortie(0), 0, 0), 16) << "bars painted on the new storage";
+    EXPECT_EQ(tenue->data[360 * m->sortie(0).pas() + 640], 16);
+    av_buffer_unref(&tenue);
 }
 
 TEST(ConversionSws, ParametresEtEntreesRefusees) {

@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <random>
 #include <set>
 #include <thread>
 #include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 #include "conversion/convertisseur_ffmpeg.hpp"
 #include "encodeur/config.hpp"
@@ -100,6 +105,7 @@ TEST(TransformX264, AccesUnitesDansLOrdreAvecImagesClesEtEnTetes) {
     for (int i = 0; i < n; ++i) {
         // Two frames skipped as after a stall: the times are kept as given.
         const std::int64_t indice = i < 12 ? i : i + 2;
+        surface.rendre_inscriptible();
         surface.luma()[static_cast<std::size_t>(i)] = 200;
         p.soumettre(surface, indice * 333333);
     }
@@ -128,20 +134,71 @@ TEST(TransformX264, AccesUnitesDansLOrdreAvecImagesClesEtEnTetes) {
     EXPECT_EQ(pn->second, 40);
 }
 
+// Luma at the centre of each picture the units decode to, with FFmpeg's own decoder.
+std::vector<int> luma_decodee(const std::vector<commun::ImageEncodee>& unites) {
+    std::vector<int> valeurs;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    AVPacket* paquet = av_packet_alloc();
+    AVFrame* image = av_frame_alloc();
+    if (avcodec_open2(c, codec, nullptr) == 0) {
+        auto recevoir = [&] {
+            while (avcodec_receive_frame(c, image) == 0) {
+                valeurs.push_back(image->data[0][(image->height / 2) * image->linesize[0] + image->width / 2]);
+            }
+        };
+        for (const auto& u : unites) {
+            av_new_packet(paquet, static_cast<int>(u.donnees.size()));
+            std::memcpy(paquet->data, u.donnees.data(), u.donnees.size());
+            avcodec_send_packet(c, paquet);
+            av_packet_unref(paquet);
+            recevoir();
+        }
+        avcodec_send_packet(c, nullptr);
+        recevoir();
+    }
+    av_frame_free(&image);
+    av_packet_free(&paquet);
+    avcodec_free_context(&c);
+    return valeurs;
+}
+
+TEST(TransformX264, SurfaceReecriteApresSoumissionNAltereQueLaSuivante) {
+    // The encoder keeps a reference instead of a copy: rewriting the surface right after
+    // submitting it must reach only the next frame.
+    auto t = TransformX264::creer(encodeur::ConfigX264{});
+    ASSERT_TRUE(t);
+    conversion::SurfaceNv12Cpu surface(1280, 720);
+    surface.remplir_noir();
+    Pilote p(**t);
+    for (int i = 0; i < 6; ++i) {
+        p.soumettre(surface, static_cast<std::int64_t>(i) * 333333);
+        surface.rendre_inscriptible();
+        std::memset(surface.luma(), i % 2 == 0 ? 235 : 16, surface.pas() * 720);
+    }
+    p.attendre_sorties(6);
+    ASSERT_EQ(p.sorties.size(), 6U);
+    const auto y = luma_decodee(p.sorties);
+    ASSERT_EQ(y.size(), 6U);
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        EXPECT_NEAR(y[i], i % 2 == 0 ? 16 : 235, 3) << i;
+    }
+}
+
 TEST(TransformX264, DebitConstantPlafonne) {
     encodeur::ConfigX264 config;
     auto t = TransformX264::creer(config);
     ASSERT_TRUE(t);
-    std::vector<conversion::SurfaceNv12Cpu> surfaces;
+    std::vector<std::unique_ptr<conversion::SurfaceNv12Cpu>> surfaces;
     std::mt19937 alea(7);
     for (int i = 0; i < 4; ++i) {
-        surfaces.emplace_back(1280, 720);
-        bruit(surfaces.back(), alea);
+        surfaces.push_back(std::make_unique<conversion::SurfaceNv12Cpu>(1280, 720));
+        bruit(*surfaces.back(), alea);
     }
     Pilote p{**t};
     constexpr int n = 45;  // 1.5 s of noise, the worst case for the rate control
     for (int i = 0; i < n; ++i) {
-        p.soumettre(surfaces[static_cast<std::size_t>(i % 4)], static_cast<std::int64_t>(i) * 333333);
+        p.soumettre(*surfaces[static_cast<std::size_t>(i % 4)], static_cast<std::int64_t>(i) * 333333);
     }
     p.attendre_sorties(n);
     ASSERT_EQ(p.sorties.size(), static_cast<std::size_t>(n));
