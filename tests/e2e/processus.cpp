@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,9 @@ Processus::~Processus() {
 }
 
 std::optional<int> Processus::attendre(std::chrono::milliseconds delai) {
+    if (pid_ <= 0) {
+        return statut_.value_or(-1);  // moved from: waitpid(-1) would reap any child
+    }
     const auto fin = std::chrono::steady_clock::now() + delai;
     while (!statut_) {
         int etat = 0;
@@ -97,10 +101,38 @@ void Processus::signaler(int signal) {
     }
 }
 
+namespace {
+
+// The pid written in a display's lock file; 0 when there is none.
+long pid_du_verrou(const std::string& n) {
+    std::ifstream verrou("/tmp/.X" + n + "-lock");
+    long pid = 0;
+    if (verrou) {
+        verrou >> pid;
+    }
+    return pid;
+}
+
+// A display is taken while the process named in its lock file lives; a stale lock (a server
+// that was killed) is cleared by the next server that starts there.
+bool affichage_pris(const std::string& n) {
+    const long pid = pid_du_verrou(n);
+    return pid != 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+}  // namespace
+
+ServeurXPrive::~ServeurXPrive() {
+    processus_.signaler(SIGTERM);
+    if (!processus_.attendre(std::chrono::seconds(5))) {
+        processus_.signaler(SIGKILL);
+    }
+}
+
 std::optional<ServeurXPrive> ServeurXPrive::demarrer() {
     for (int numero = 90; numero < 190; ++numero) {
         const std::string n = std::to_string(numero);
-        if (std::filesystem::exists("/tmp/.X" + n + "-lock") || std::filesystem::exists("/tmp/.X11-unix/X" + n)) {
+        if (affichage_pris(n)) {
             continue;
         }
         const std::string affichage = ":" + n;
@@ -110,10 +142,16 @@ std::optional<ServeurXPrive> ServeurXPrive::demarrer() {
         if (!p) {
             return std::nullopt;
         }
-        // Ready when a client can connect; gone at once when another server took the number.
+        // Ours once the lock names our server (tests running in parallel may have raced for the
+        // same number, and the socket may then be the other one's); ready when a client can
+        // connect. A server that lost the race ends at once.
         const auto fin = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         while (std::chrono::steady_clock::now() < fin && p->en_cours()) {
-            if (std::filesystem::exists("/tmp/.X11-unix/X" + n)) {
+            const long proprietaire = pid_du_verrou(n);
+            if (proprietaire != 0 && proprietaire != p->pid()) {
+                break;
+            }
+            if (proprietaire == p->pid() && std::filesystem::exists("/tmp/.X11-unix/X" + n)) {
                 xcb_connection_t* c = xcb_connect(affichage.c_str(), nullptr);
                 const bool pret = xcb_connection_has_error(c) == 0;
                 xcb_disconnect(c);

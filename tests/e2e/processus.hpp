@@ -42,6 +42,11 @@ private:
 class ServeurXPrive {
 public:
     static std::optional<ServeurXPrive> demarrer();
+    ServeurXPrive(ServeurXPrive&&) noexcept = default;
+    ServeurXPrive& operator=(ServeurXPrive&&) noexcept = default;
+    // Asks the server to end (it then removes its lock file and socket), killing it only if
+    // it does not.
+    ~ServeurXPrive();
     const std::string& affichage() const { return affichage_; }
 
 private:
