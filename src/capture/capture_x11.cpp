@@ -6,7 +6,9 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <utility>
 
@@ -218,15 +220,63 @@ bool CaptureX11::saisir() {
     if (shm_possible_) {
         preparer_shm();
     }
-    const bool lue = shm_ ? saisir_shm() : saisir_sans_shm();
-    if (!lue) {
-        // An unmapped, iconified or partly off-screen window refuses GetImage; only a failing
-        // GetGeometry says it is gone. Either way this poll has no image.
-        if (!mettre_a_jour_taille()) {
-            return false;
+    if (largeur_ == 0 || hauteur_ == 0) {
+        return mettre_a_jour_taille();
+    }
+    const Zone entiere{0, 0, static_cast<std::uint16_t>(largeur_), static_cast<std::uint16_t>(hauteur_)};
+    if (const std::uint8_t* pixels = lire(entiere)) {
+        deposer(pixels);
+        return lire_evenements();
+    }
+    // An unmapped or iconified window refuses GetImage, and so does one that reaches beyond
+    // the screen; only a failing GetGeometry says it is gone.
+    if (!mettre_a_jour_taille()) {
+        return false;
+    }
+    if (shm_possible_) {
+        preparer_shm();
+    }
+    const std::optional<Zone> visible = partie_visible();
+    if (visible && (visible->largeur != largeur_ || visible->hauteur != hauteur_)) {
+        if (const std::uint8_t* pixels = lire(*visible)) {
+            // What lies off the screen has no pixels: it is recorded black, the window keeps its size.
+            const std::size_t pas = static_cast<std::size_t>(largeur_) * 4;
+            composition_.assign(pas * hauteur_, 0);
+            const std::size_t ligne = static_cast<std::size_t>(visible->largeur) * 4;
+            for (std::size_t y = 0; y < visible->hauteur; ++y) {
+                std::memcpy(composition_.data() + (visible->y + y) * pas + static_cast<std::size_t>(visible->x) * 4,
+                            pixels + y * ligne, ligne);
+            }
+            deposer(composition_.data());
         }
     }
     return lire_evenements();
+}
+
+void CaptureX11::deposer(const std::uint8_t* pixels) {
+    depot_(pixels, largeur_, hauteur_, static_cast<std::size_t>(largeur_) * 4);
+    images_.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::optional<CaptureX11::Zone> CaptureX11::partie_visible() {
+    xcb_connection_t* c = connexion_.get();
+    const xcb_window_t racine = connexion_.racine();
+    Reponse<xcb_translate_coordinates_reply_t> position(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, fenetre_, racine, 0, 0), nullptr));
+    if (!position) {
+        return std::nullopt;
+    }
+    const std::int64_t gauche = position->dst_x;
+    const std::int64_t haut = position->dst_y;
+    const std::int64_t x0 = std::max<std::int64_t>(0, -gauche);
+    const std::int64_t y0 = std::max<std::int64_t>(0, -haut);
+    const std::int64_t x1 = std::min<std::int64_t>(largeur_, connexion_.ecran()->width_in_pixels - gauche);
+    const std::int64_t y1 = std::min<std::int64_t>(hauteur_, connexion_.ecran()->height_in_pixels - haut);
+    if (x1 <= x0 || y1 <= y0) {
+        return std::nullopt;
+    }
+    return Zone{static_cast<std::uint16_t>(x0), static_cast<std::uint16_t>(y0), static_cast<std::uint16_t>(x1 - x0),
+                static_cast<std::uint16_t>(y1 - y0)};
 }
 
 void CaptureX11::preparer_shm() {
@@ -244,48 +294,34 @@ void CaptureX11::preparer_shm() {
     shm_actif_.store(shm_ != nullptr, std::memory_order_relaxed);
 }
 
-bool CaptureX11::saisir_shm() {
+const std::uint8_t* CaptureX11::lire(Zone z) {
     xcb_connection_t* c = connexion_.get();
-    const std::uint32_t l = largeur_;
-    const std::uint32_t h = hauteur_;
-    if (l == 0 || h == 0) {
-        return false;
-    }
-    const auto cookie = xcb_shm_get_image(c, fenetre_, 0, 0, static_cast<std::uint16_t>(l), static_cast<std::uint16_t>(h),
-                                          ~0U, XCB_IMAGE_FORMAT_Z_PIXMAP, shm_->seg, 0);
+    const std::size_t octets = static_cast<std::size_t>(z.largeur) * z.hauteur * 4;
     xcb_generic_error_t* brut = nullptr;
-    Reponse<xcb_shm_get_image_reply_t> reponse(xcb_shm_get_image_reply(c, cookie, &brut));
-    Reponse<xcb_generic_error_t> erreur(brut);
-    if (!reponse || reponse->size < static_cast<std::size_t>(l) * h * 4) {
-        return false;
+    if (shm_) {
+        const auto cookie = xcb_shm_get_image(c, fenetre_, static_cast<std::int16_t>(z.x), static_cast<std::int16_t>(z.y),
+                                              z.largeur, z.hauteur, ~0U, XCB_IMAGE_FORMAT_Z_PIXMAP, shm_->seg, 0);
+        Reponse<xcb_shm_get_image_reply_t> reponse(xcb_shm_get_image_reply(c, cookie, &brut));
+        Reponse<xcb_generic_error_t> erreur(brut);
+        if (!reponse || reponse->size < octets || shm_->taille < octets) {
+            return nullptr;
+        }
+        return static_cast<const std::uint8_t*>(shm_->adresse);
     }
-    depot_(static_cast<const std::uint8_t*>(shm_->adresse), l, h, static_cast<std::size_t>(l) * 4);
-    images_.fetch_add(1, std::memory_order_relaxed);
-    return true;
-}
-
-bool CaptureX11::saisir_sans_shm() {
-    xcb_connection_t* c = connexion_.get();
-    const std::uint32_t l = largeur_;
-    const std::uint32_t h = hauteur_;
-    if (l == 0 || h == 0) {
-        return false;
-    }
-    const auto cookie = xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, fenetre_, 0, 0, static_cast<std::uint16_t>(l),
-                                      static_cast<std::uint16_t>(h), ~0U);
-    xcb_generic_error_t* brut = nullptr;
+    const auto cookie = xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, fenetre_, static_cast<std::int16_t>(z.x),
+                                      static_cast<std::int16_t>(z.y), z.largeur, z.hauteur, ~0U);
     Reponse<xcb_get_image_reply_t> reponse(xcb_get_image_reply(c, cookie, &brut));
     Reponse<xcb_generic_error_t> erreur(brut);
     if (!reponse) {
-        return false;
+        return nullptr;
     }
     const int longueur = xcb_get_image_data_length(reponse.get());
-    if (longueur < 0 || static_cast<std::size_t>(longueur) < static_cast<std::size_t>(l) * h * 4) {
-        return false;
+    if (longueur < 0 || static_cast<std::size_t>(longueur) < octets) {
+        return nullptr;
     }
-    depot_(xcb_get_image_data(reponse.get()), l, h, static_cast<std::size_t>(l) * 4);
-    images_.fetch_add(1, std::memory_order_relaxed);
-    return true;
+    const std::uint8_t* pixels = xcb_get_image_data(reponse.get());
+    reponse_ = std::unique_ptr<void, void (*)(void*)>(reponse.release(), std::free);
+    return pixels;
 }
 
 }  // namespace capture

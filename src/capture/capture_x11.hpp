@@ -11,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "capture/affichage_x11.hpp"
 #include "commun/erreur.hpp"
@@ -61,8 +63,15 @@ private:
     bool saisir();
     bool lire_evenements();
     bool mettre_a_jour_taille();
-    bool saisir_shm();
-    bool saisir_sans_shm();
+    struct Zone {
+        std::uint16_t x, y, largeur, hauteur;
+    };
+    // Reads a rectangle of the window: its pixels (rows largeur × 4 bytes apart), valid until
+    // the next read, or null when the server refuses.
+    const std::uint8_t* lire(Zone zone);
+    // The part of the window inside the screen, in window coordinates; none when it has none.
+    std::optional<Zone> partie_visible();
+    void deposer(const std::uint8_t* pixels);
     void preparer_shm();
 
     ConnexionX11 connexion_;
@@ -74,6 +83,8 @@ private:
     std::uint32_t hauteur_ = 0;
     bool shm_possible_ = false;
     std::unique_ptr<SegmentShm> shm_;
+    std::unique_ptr<void, void (*)(void*)> reponse_{nullptr, nullptr};  // last plain GetImage reply
+    std::vector<std::uint8_t> composition_;  // a partly off-screen window, black outside the screen
     std::atomic<bool> shm_actif_{false};
     std::atomic<std::uint64_t> images_{0};
 

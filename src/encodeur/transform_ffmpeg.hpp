@@ -46,8 +46,9 @@ ConfigX264 config_x264(const ConfigEncodeur& config, const OptionsDiagnostic& op
 
 class TransformX264 : public TransformeAsync {
 public:
-    // Frames the transform asks for ahead of what it is encoding.
-    static constexpr std::size_t entrees_en_attente = 2;
+    // Frames the transform asks for ahead of what it is encoding: enough to ride out a short
+    // stall of the encoder (a busy machine) without losing ticks.
+    static constexpr std::size_t entrees_en_attente = 3;
 
     static std::expected<std::unique_ptr<TransformX264>, commun::Erreur> creer(const ConfigX264& config);
 

@@ -38,10 +38,11 @@ protected:
     xcb_connection_t* c() const { return connexion_->get(); }
     xcb_window_t racine() const { return connexion_->racine(); }
 
-    xcb_window_t creer(std::uint16_t l, std::uint16_t h, std::uint32_t fond = 0xFFFFFF, bool afficher = true) {
+    xcb_window_t creer(std::uint16_t l, std::uint16_t h, std::uint32_t fond = 0xFFFFFF, bool afficher = true,
+                       std::int16_t x = 0, std::int16_t y = 0) {
         const xcb_window_t f = xcb_generate_id(c());
         const std::uint32_t valeurs[] = {fond};
-        xcb_create_window(c(), XCB_COPY_FROM_PARENT, f, racine(), 0, 0, l, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+        xcb_create_window(c(), XCB_COPY_FROM_PARENT, f, racine(), x, y, l, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, valeurs);
         if (afficher) {
             xcb_map_window(c(), f);
@@ -251,6 +252,27 @@ TEST_F(X11, FenetreNonAfficheeNeDonneAucuneImageSansEtreFermee) {
     const auto pixel = r.attendre(64, 64);
     ASSERT_TRUE(pixel);
     EXPECT_EQ(*pixel, (std::array<std::uint8_t, 3>{255, 0, 0}));
+}
+
+TEST_F(X11, FenetreDebordantDeLEcranCaptureeEnPartie) {
+    // 1280 × 1024 screen: the window's right half and bottom quarter are off it.
+    const xcb_window_t f = creer(200, 100, 0x0000FF, true, 1180, 949);
+    Reception r;
+    auto capture = capture::CaptureX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
+                                                 serveur_->affichage().c_str());
+    ASSERT_TRUE(capture);
+    ASSERT_TRUE(r.attendre(200, 100));
+    std::lock_guard g(r.verrou);
+    auto pixel = [&](std::size_t x, std::size_t y) {
+        const std::uint8_t* p = r.pixels.data() + y * r.pas + x * 4;
+        return std::array<std::uint8_t, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(pixel(0, 0), (std::array<std::uint8_t, 3>{255, 0, 0}));
+    EXPECT_EQ(pixel(99, 74), (std::array<std::uint8_t, 3>{255, 0, 0}));
+    EXPECT_EQ(pixel(100, 0), (std::array<std::uint8_t, 3>{0, 0, 0}));
+    EXPECT_EQ(pixel(0, 75), (std::array<std::uint8_t, 3>{0, 0, 0}));
+    EXPECT_EQ(pixel(199, 99), (std::array<std::uint8_t, 3>{0, 0, 0}));
+    EXPECT_FALSE(r.fermee);
 }
 
 TEST_F(X11, CaptureInexistanteEstUneErreur) {
