@@ -10,7 +10,9 @@ extern "C" {
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <array>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,8 +94,12 @@ std::expected<std::unique_ptr<TransformX264>, commun::Erreur> TransformX264::cre
     if (codec == nullptr) {
         return std::unexpected(commun::Erreur("encodeur libx264 absent"));
     }
+    // Beyond these bounds libavcodec's int fields would wrap (the buffer is half the rate in
+    // bits) or x264 refuses: say so plainly instead.
     if (config.largeur == 0 || config.hauteur == 0 || config.images_par_seconde == 0 || config.largeur % 2 != 0 ||
-        config.hauteur % 2 != 0 || config.largeur > 16384 || config.hauteur > 16384) {
+        config.hauteur % 2 != 0 || config.largeur > 16384 || config.hauteur > 16384 ||
+        config.images_par_seconde > 1000 || config.debit_kbps == 0 || config.debit_kbps > 4'000'000 ||
+        config.images_b > 16) {
         return std::unexpected(commun::Erreur("configuration d'encodeur invalide"));
     }
     auto t = std::make_unique<TransformX264>(Cle{});
@@ -114,7 +120,8 @@ std::expected<std::unique_ptr<TransformX264>, commun::Erreur> TransformX264::cre
     c->bit_rate = debit;
     c->rc_max_rate = debit;
     c->rc_buffer_size = static_cast<int>(debit / 2);
-    c->gop_size = static_cast<int>(config.gop_images);
+    // A diagnostic GOP above what an int holds means no periodic keyframe anyway.
+    c->gop_size = static_cast<int>(std::min<std::uint32_t>(config.gop_images, std::numeric_limits<int>::max()));
     c->max_b_frames = static_cast<int>(config.images_b);
     c->profile = FF_PROFILE_H264_HIGH;
     if (config.niveau != 0) {

@@ -242,6 +242,12 @@ TEST(TransformX264, SurfaceEtConfigurationRefusees) {
     encodeur::ConfigX264 impair;
     impair.largeur = 1279;
     EXPECT_FALSE(TransformX264::creer(impair));
+    encodeur::ConfigX264 debit;
+    debit.debit_kbps = 4'294'967'295U;  // half of it in bits would not fit the codec's int
+    EXPECT_FALSE(TransformX264::creer(debit));
+    encodeur::ConfigX264 gop;
+    gop.gop_images = 4'000'000'000U;  // a diagnostic override may be that large
+    EXPECT_TRUE(TransformX264::creer(gop));
     // Ending the stream, then destroying the transform, stops the worker once.
     (*t)->terminer_flux();
 }
