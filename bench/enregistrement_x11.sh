@@ -28,20 +28,22 @@ nettoyer() {
 }
 trap nettoyer EXIT
 
-# A private server on the first free display from :90 up.
+# A private server on the first free display from :90 up: ours once its lock file names it.
 for n in $(seq 90 189); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
     Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     pid_x=$!
     for _ in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
+        [ "$(tr -d ' ' < "/tmp/.X$n-lock" 2>/dev/null)" = "$pid_x" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
         kill -0 "$pid_x" 2>/dev/null || break
         sleep 0.05
     done
-    if kill -0 "$pid_x" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
+    if kill -0 "$pid_x" 2>/dev/null && [ "$(tr -d ' ' < "/tmp/.X$n-lock" 2>/dev/null)" = "$pid_x" ]; then
         export DISPLAY=":$n"
+        sleep 0.2
         break
     fi
+    kill "$pid_x" 2>/dev/null || true
     pid_x=""
 done
 [ -n "$pid_x" ] || { echo "aucun affichage libre pour Xvfb" >&2; exit 1; }
