@@ -34,11 +34,11 @@ for n in $(seq 90 189); do
     Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     pid_x=$!
     for _ in $(seq 100); do
-        [ "$(tr -d ' ' < "/tmp/.X$n-lock" 2>/dev/null)" = "$pid_x" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
+        [ "$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -d ' ')" = "$pid_x" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
         kill -0 "$pid_x" 2>/dev/null || break
         sleep 0.05
     done
-    if kill -0 "$pid_x" 2>/dev/null && [ "$(tr -d ' ' < "/tmp/.X$n-lock" 2>/dev/null)" = "$pid_x" ]; then
+    if kill -0 "$pid_x" 2>/dev/null && [ "$(cat "/tmp/.X$n-lock" 2>/dev/null | tr -d ' ')" = "$pid_x" ]; then
         export DISPLAY=":$n"
         sleep 0.2
         break
