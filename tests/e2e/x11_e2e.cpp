@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -317,6 +318,28 @@ TEST_F(X11, InterfaceDeCaptureRemplitEtatEtFermeture) {
     }
     EXPECT_TRUE(etat.fermee);
     EXPECT_FALSE(capture::demarrer_capture(**peripherique, 0, false));
+}
+
+TEST(ExecutableDuProcessus, NomDeBaseMemeSiLeFichierAEteRemplace) {
+    const std::string dossier = essai::dossier_essai("executable");
+    const std::string copie = dossier + "/dormeur";
+    std::filesystem::copy_file("/bin/sleep", copie);
+    std::filesystem::permissions(copie, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    auto p = essai::Processus::lancer({copie, "30"}, "");
+    ASSERT_TRUE(p);
+    const auto pid = static_cast<std::uint32_t>(p->pid());
+    // posix_spawn returns once the child exists; the exec may still be under way.
+    const auto fin = std::chrono::steady_clock::now() + 5s;
+    while (vextrel::executable_du_processus(pid) != "dormeur" && std::chrono::steady_clock::now() < fin) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(vextrel::executable_du_processus(pid), "dormeur");
+    std::filesystem::remove(copie);
+    EXPECT_EQ(vextrel::executable_du_processus(pid), "dormeur");
+    p.reset();
+    std::filesystem::remove_all(dossier);
+    EXPECT_EQ(vextrel::executable_du_processus(0), "");
+    EXPECT_EQ(vextrel::executable_du_processus(0x7FFFFFF0), "");
 }
 
 TEST(AffichageX11, SansServeurLErreurLeDit) {

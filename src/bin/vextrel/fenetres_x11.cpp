@@ -143,7 +143,12 @@ std::string executable_du_processus(std::uint32_t pid) {
     if (n <= 0 || static_cast<std::size_t>(n) >= chemin.size()) {
         return {};
     }
-    const std::string_view complet(chemin.data(), static_cast<std::size_t>(n));
+    std::string_view complet(chemin.data(), static_cast<std::size_t>(n));
+    // A binary replaced on disk while it runs (an upgrade) still names the same program.
+    constexpr std::string_view supprime = " (deleted)";
+    if (complet.ends_with(supprime)) {
+        complet.remove_suffix(supprime.size());
+    }
     const auto barre = complet.rfind('/');
     return std::string(barre == std::string_view::npos ? complet : complet.substr(barre + 1));
 }
