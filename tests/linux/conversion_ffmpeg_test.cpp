@@ -104,7 +104,7 @@ TEST(ConversionSws, DecalageImpairRameneAuPairPourLaChroma) {
     attendre_noir(s, 1279, 719);
 }
 
-TEST(ConversionSws, PasDeLigneDeLaSourceRespecte) {
+TEST(ConversionSws, PasDeLigneDeLaSourceSuivi) {
     // Rows padded to 40 bytes for a 7-pixel-wide image: the padding must not be read as pixels.
     constexpr std::uint32_t l = 7;
     constexpr std::uint32_t h = 4;

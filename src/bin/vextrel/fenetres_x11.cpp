@@ -181,8 +181,8 @@ std::vector<FenetreX11> enumerer_fenetres_x11(xcb_connection_t* c, std::uint32_t
         d.nom = demander(c, f, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 1024);
         d.pid = demander(c, f, at[Atomes::wm_pid], XCB_ATOM_CARDINAL, 1);
         if (extension_res) {
-            const xcb_res_client_id_spec_t spec{f, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-            d.client = xcb_res_query_client_ids(c, 1, &spec);
+            const xcb_res_client_id_spec_t demande{f, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            d.client = xcb_res_query_client_ids(c, 1, &demande);
             d.client_demande = true;
         }
     }
