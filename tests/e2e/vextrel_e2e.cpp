@@ -7,6 +7,13 @@
 #include <regex>
 #include <thread>
 
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <array>
+
+#include "bin/vextrel/fenetres_x11.hpp"
+#include "capture/affichage_x11.hpp"
 #include "processus.hpp"
 
 namespace {
@@ -143,6 +150,67 @@ TEST_F(Enregistrement, ProcessusInconnuSort101SansRienEcrire) {
     EXPECT_EQ(e.sortie, "");
     EXPECT_EQ(e.erreurs, "fenêtre du processus introuvable\n");
     EXPECT_FALSE(std::filesystem::exists(dossier_ + "/x.mkv"));
+}
+
+// Colour (R, G, B) at the centre of frame `n`, decoded by ffmpeg.
+std::optional<std::array<int, 3>> couleur_au_centre(const std::string& chemin, int n) {
+    const Execution e = essai::executer({"ffmpeg", "-v", "error", "-i", chemin, "-vf",
+                                         "select=eq(n\\," + std::to_string(n) + "),crop=2:2:639:359", "-frames:v",
+                                         "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
+                                        "");
+    if (e.sortie.size() < 3) {
+        return std::nullopt;
+    }
+    return std::array<int, 3>{static_cast<unsigned char>(e.sortie[0]), static_cast<unsigned char>(e.sortie[1]),
+                              static_cast<unsigned char>(e.sortie[2])};
+}
+
+void attendre_couleur(const std::optional<std::array<int, 3>>& c, std::array<int, 3> attendue) {
+    ASSERT_TRUE(c);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_NEAR((*c)[i], attendue[i], 24) << i;
+    }
+}
+
+TEST_F(Enregistrement, FenetreRedimensionneeEnCoursResteEnregistree) {
+    // A window of this test's own process, resized and repainted halfway through.
+    auto connexion = capture::ConnexionX11::ouvrir(affichage().c_str());
+    ASSERT_TRUE(connexion);
+    xcb_connection_t* c = connexion->get();
+    const xcb_window_t f = xcb_generate_id(c);
+    const std::uint32_t rouge[] = {0xFF0000};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, f, connexion->racine(), 300, 300, 320, 240, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, rouge);
+    const std::string titre = "essai";
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, f, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        static_cast<std::uint32_t>(titre.size()), titre.data());
+    xcb_map_window(c, f);
+    xcb_flush(c);
+    const std::string nous = vextrel::executable_du_processus(static_cast<std::uint32_t>(getpid()));
+    ASSERT_TRUE(essai::attendre_fenetre(affichage(), nous, 10s));
+
+    const std::string chemin = dossier_ + "/redimensionnee.mkv";
+    auto p = essai::Processus::lancer({vextrel, nous, "3", chemin}, affichage(), dossier_ + "/sortie",
+                                      dossier_ + "/erreurs");
+    ASSERT_TRUE(p);
+    std::this_thread::sleep_for(1500ms);
+    const std::uint32_t taille[] = {640, 200};
+    xcb_configure_window(c, f, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, taille);
+    const std::uint32_t vert[] = {0x00FF00};
+    xcb_change_window_attributes(c, f, XCB_CW_BACK_PIXEL, vert);
+    xcb_clear_area(c, 0, f, 0, 0, 0, 0);
+    xcb_flush(c);
+    const auto statut = p->attendre(30s);
+    ASSERT_TRUE(statut);
+    EXPECT_EQ(*statut, 0) << essai::lire_fichier(dossier_ + "/erreurs");
+    EXPECT_NE(essai::lire_fichier(dossier_ + "/sortie").find("erreur None\n"), std::string::npos);
+
+    const Probe probe = sonder(chemin);
+    EXPECT_EQ(probe.largeur, 1280);
+    EXPECT_EQ(probe.hauteur, 720);
+    EXPECT_GE(probe.images, 75);
+    attendre_couleur(couleur_au_centre(chemin, 5), {255, 0, 0});
+    attendre_couleur(couleur_au_centre(chemin, probe.images - 1), {0, 255, 0});
 }
 
 TEST(Arguments, SansArgumentSort101AvecLUsage) {
