@@ -1,0 +1,389 @@
+// Window capture through the system's capture service, on the recording's D3D11 device.
+// A free-threaded frame pool raises FrameArrived on a system thread; the handler copies each
+// frame into the latest-image texture of the shared state.
+#include <windows.h>
+#include <d3d11.h>
+#include <dxgi.h>
+#include <objidl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "capture/capture.hpp"
+#include "capture/peripherique_windows.hpp"
+#include "capture/wgc_abi_windows.hpp"
+#include "commun/com_windows.hpp"
+#include "commun/hresult_windows.hpp"
+
+namespace capture {
+
+using commun::Com;
+using commun::Erreur;
+namespace abi = capture::abi;
+
+namespace {
+
+constexpr INT32 nombre_tampons = 3;
+
+class Hstring {
+public:
+    explicit Hstring(std::wstring_view texte) {
+        resultat_ = WindowsCreateString(texte.data(), static_cast<UINT32>(texte.size()), &h_);
+    }
+    ~Hstring() {
+        if (h_ != nullptr) {
+            WindowsDeleteString(h_);
+        }
+    }
+    Hstring(const Hstring&) = delete;
+    Hstring& operator=(const Hstring&) = delete;
+    HRESULT resultat() const { return resultat_; }
+    HSTRING get() const { return h_; }
+
+private:
+    HSTRING h_ = nullptr;
+    HRESULT resultat_ = E_FAIL;
+};
+
+// Activation factory of a runtime class. A thread outside any apartment gets the
+// multithreaded one (kept for the life of the process) and one more try.
+template <typename I>
+HRESULT fabrique_activation(std::wstring_view classe, Com<I>& sortie) {
+    Hstring nom(classe);
+    if (FAILED(nom.resultat())) {
+        return nom.resultat();
+    }
+    HRESULT hr = RoGetActivationFactory(nom.get(), commun::iid_de<I>(), sortie.put_void());
+    if (hr == CO_E_NOTINITIALIZED) {
+        CO_MTA_USAGE_COOKIE cookie{};
+        (void)CoIncrementMTAUsage(&cookie);
+        hr = RoGetActivationFactory(nom.get(), commun::iid_de<I>(), sortie.put_void());
+    }
+    return hr;
+}
+
+// A COM object of ours that the event source holds by reference: heap-allocated, atomic
+// count, freed by its last Release. Answers IUnknown, IAgileObject (it may be called from
+// any thread) and its delegate interface.
+template <typename Interface, typename Derivee>
+class Delegue : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
+        if (objet == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IAgileObject)) ||
+            IsEqualIID(iid, Interface::iid)) {
+            *objet = static_cast<Interface*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        *objet = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return compte_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG reste = compte_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (reste == 0) {
+            std::unique_ptr<Derivee> fin(static_cast<Derivee*>(this));
+        }
+        return reste;
+    }
+
+    // Hands the object to COM with one reference owned by the returned pointer.
+    template <typename... A>
+    static Com<Interface> creer(A&&... arguments) {
+        return Com<Interface>::adopter(std::make_unique<Derivee>(std::forward<A>(arguments)...).release());
+    }
+
+protected:
+    Delegue() = default;
+    ~Delegue() = default;
+
+private:
+    std::atomic<ULONG> compte_{1};
+};
+
+// One delivered frame, for the portable arrival rule.
+class ArriveeD3D final : public ImageArrivee {
+public:
+    ArriveeD3D(ID3D11Device* peripherique, ID3D11DeviceContext* contexte, ID3D11Texture2D* source)
+        : peripherique_(peripherique), contexte_(contexte), source_(source) {}
+
+    std::expected<RefTexture, Erreur> creer_image(std::uint32_t largeur, std::uint32_t hauteur) override {
+        D3D11_TEXTURE2D_DESC description{};
+        description.Width = largeur;
+        description.Height = hauteur;
+        description.MipLevels = 1;
+        description.ArraySize = 1;
+        description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        description.SampleDesc.Count = 1;
+        description.SampleDesc.Quality = 0;
+        description.Usage = D3D11_USAGE_DEFAULT;
+        description.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;  // 0x28
+        description.CPUAccessFlags = 0;
+        description.MiscFlags = 0;
+        Com<ID3D11Texture2D> texture;
+        if (HRESULT hr = peripherique_->CreateTexture2D(&description, nullptr, texture.put()); FAILED(hr)) {
+            return std::unexpected(commun::erreur_hresult(hr));
+        }
+        if (!texture) {
+            return std::unexpected(Erreur("texture image"));
+        }
+        return std::make_shared<TextureD3D>(std::move(texture));
+    }
+
+    void copier_vers(Texture& destination, std::uint32_t largeur, std::uint32_t hauteur) override {
+        // The pool's buffer keeps its old size until Recreate takes effect: a box larger
+        // than the source is invalid for the copy, so it is kept inside the source.
+        D3D11_TEXTURE2D_DESC source{};
+        source_->GetDesc(&source);
+        D3D11_BOX boite{};
+        boite.left = 0;
+        boite.top = 0;
+        boite.front = 0;
+        boite.right = std::min<UINT>(largeur, source.Width);
+        boite.bottom = std::min<UINT>(hauteur, source.Height);
+        boite.back = 1;
+        contexte_->CopySubresourceRegion(static_cast<TextureD3D&>(destination).texture.get(), 0, 0, 0, 0,
+                                         source_, 0, &boite);
+    }
+
+private:
+    ID3D11Device* peripherique_;
+    ID3D11DeviceContext* contexte_;
+    ID3D11Texture2D* source_;
+};
+
+std::uint32_t dimension(INT32 valeur) { return valeur > 0 ? static_cast<std::uint32_t>(valeur) : 0; }
+
+class GestionnaireFrameArrived final : public Delegue<abi::IGestionnaireFrameArrived, GestionnaireFrameArrived> {
+public:
+    GestionnaireFrameArrived(Com<ID3D11Device> peripherique, Com<ID3D11DeviceContext> contexte,
+                             std::shared_ptr<EtatCapture> etat, Com<abi::IDirect3DDevice> peripherique_winrt,
+                             abi::SizeInt32 taille_initiale)
+        : peripherique_(std::move(peripherique)),
+          contexte_(std::move(contexte)),
+          etat_(std::move(etat)),
+          peripherique_winrt_(std::move(peripherique_winrt)),
+          suivi_(dimension(taille_initiale.Width), dimension(taille_initiale.Height)) {}
+
+    HRESULT STDMETHODCALLTYPE Invoke(abi::IDirect3D11CaptureFramePool* pool, IInspectable*) override {
+        if (pool == nullptr) {
+            return S_OK;
+        }
+        // Every pending frame is taken; the last one wins. An empty pool answers with success
+        // and no frame.
+        for (;;) {
+            Com<abi::IDirect3D11CaptureFrame> image;
+            if (FAILED(pool->TryGetNextFrame(image.put())) || !image) {
+                break;
+            }
+            abi::SizeInt32 contenu{};
+            if (HRESULT hr = image->get_ContentSize(&contenu); FAILED(hr)) {
+                return hr;
+            }
+            const std::uint32_t w = dimension(contenu.Width);
+            const std::uint32_t h = dimension(contenu.Height);
+
+            Com<abi::IDirect3DSurface> surface;
+            if (HRESULT hr = image->get_Surface(surface.put()); FAILED(hr)) {
+                return hr;
+            }
+            if (!surface) {
+                return E_POINTER;
+            }
+            Com<abi::IDirect3DDxgiInterfaceAccess> acces;
+            if (HRESULT hr = surface.interroger(acces); FAILED(hr)) {
+                return hr;
+            }
+            Com<ID3D11Texture2D> source;
+            if (HRESULT hr = acces->GetInterface(__uuidof(ID3D11Texture2D), source.put_void()); FAILED(hr)) {
+                return hr;
+            }
+            if (!source) {
+                return E_POINTER;
+            }
+
+            ArriveeD3D arrivee(peripherique_.get(), contexte_.get(), source.get());
+            deposer_image(*etat_, w, h, arrivee);
+
+            if (suivi_.changer(w, h)) {
+                const abi::SizeInt32 taille{static_cast<INT32>(std::max<std::uint32_t>(w, 1)),
+                                            static_cast<INT32>(std::max<std::uint32_t>(h, 1))};
+                (void)pool->Recreate(peripherique_winrt_.get(), abi::DirectXPixelFormat_B8G8R8A8UIntNormalized,
+                                     nombre_tampons, taille);
+            }
+            // Frame, surface and source texture are released here, in reverse order.
+        }
+        return S_OK;
+    }
+
+private:
+    Com<ID3D11Device> peripherique_;
+    Com<ID3D11DeviceContext> contexte_;
+    std::shared_ptr<EtatCapture> etat_;
+    Com<abi::IDirect3DDevice> peripherique_winrt_;
+    SuiviTaille suivi_;
+};
+
+class GestionnaireClosed final : public Delegue<abi::IGestionnaireClosed, GestionnaireClosed> {
+public:
+    explicit GestionnaireClosed(std::shared_ptr<EtatCapture> etat) : etat_(std::move(etat)) {}
+
+    HRESULT STDMETHODCALLTYPE Invoke(abi::IGraphicsCaptureItem*, IInspectable*) override {
+        etat_->fermee.store(true);
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<EtatCapture> etat_;
+};
+
+void fermer(IUnknown* objet) {
+    if (objet == nullptr) {
+        return;
+    }
+    Com<abi::IClosable> fermable;
+    if (SUCCEEDED(objet->QueryInterface(abi::IClosable::iid, fermable.put_void())) && fermable) {
+        (void)fermable->Close();
+    }
+}
+
+// Built step by step, so that a failed start undoes exactly what was done.
+class CaptureD3D final : public CaptureFenetre {
+public:
+    explicit CaptureD3D(std::shared_ptr<EtatCapture> etat) : CaptureFenetre(std::move(etat)) {}
+
+    ~CaptureD3D() override {
+        if (jeton_frame_arrived_ && pool_) {
+            (void)pool_->remove_FrameArrived(*jeton_frame_arrived_);
+        }
+        if (jeton_closed_ && item_) {
+            (void)item_->remove_Closed(*jeton_closed_);
+        }
+        fermer(session_.get());
+        fermer(pool_.get());
+        session_.reset();
+        pool_.reset();
+        item_.reset();
+    }
+
+    Com<abi::IGraphicsCaptureItem> item_;
+    Com<abi::IDirect3D11CaptureFramePool> pool_;
+    Com<abi::IGraphicsCaptureSession> session_;
+    std::optional<EventRegistrationToken> jeton_frame_arrived_;
+    std::optional<EventRegistrationToken> jeton_closed_;
+};
+
+}  // namespace
+
+std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture(Peripherique& peripherique,
+                                                                         PoigneeFenetre fenetre, bool curseur) {
+    auto& d3d = static_cast<PeripheriqueD3D&>(peripherique);
+    const HWND hwnd = reinterpret_cast<HWND>(static_cast<std::intptr_t>(fenetre));
+    auto echec = [](HRESULT hr) { return std::unexpected(commun::erreur_hresult(hr)); };
+
+    auto capture = std::make_unique<CaptureD3D>(std::make_shared<EtatCapture>());
+
+    // 1. The capture item of the window.
+    Com<abi::IGraphicsCaptureItemInterop> interop;
+    if (HRESULT hr = fabrique_activation(L"Windows.Graphics.Capture.GraphicsCaptureItem", interop); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (HRESULT hr = interop->CreateForWindow(hwnd, abi::IGraphicsCaptureItem::iid, capture->item_.put_void());
+        FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!capture->item_) {
+        return echec(E_POINTER);
+    }
+
+    // 2. Its size: the pool's first size and the handler's first "last content size".
+    abi::SizeInt32 taille{};
+    if (HRESULT hr = capture->item_->get_Size(&taille); FAILED(hr)) {
+        return echec(hr);
+    }
+
+    // 3. The runtime's view of our device.
+    Com<IDXGIDevice> dxgi;
+    if (HRESULT hr = d3d.peripherique.interroger(dxgi); FAILED(hr)) {
+        return echec(hr);
+    }
+    Com<IInspectable> inspectable;
+    if (HRESULT hr = CreateDirect3D11DeviceFromDXGIDevice(dxgi.get(), inspectable.put()); FAILED(hr)) {
+        return echec(hr);
+    }
+    Com<abi::IDirect3DDevice> peripherique_winrt;
+    if (HRESULT hr = inspectable.interroger(peripherique_winrt); FAILED(hr)) {
+        return echec(hr);
+    }
+
+    // 4. A free-threaded pool: events on system threads, no dispatcher needed.
+    Com<abi::IDirect3D11CaptureFramePoolStatics2> statiques;
+    if (HRESULT hr = fabrique_activation(L"Windows.Graphics.Capture.Direct3D11CaptureFramePool", statiques);
+        FAILED(hr)) {
+        return echec(hr);
+    }
+    if (HRESULT hr = statiques->CreateFreeThreaded(peripherique_winrt.get(),
+                                                   abi::DirectXPixelFormat_B8G8R8A8UIntNormalized, nombre_tampons,
+                                                   taille, capture->pool_.put());
+        FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!capture->pool_) {
+        return echec(E_POINTER);
+    }
+
+    // 6. Handlers; the sources keep their own references, ours go at the end of this scope.
+    {
+        auto gestionnaire = GestionnaireFrameArrived::creer(d3d.peripherique, d3d.contexte, capture->etat_partage(),
+                                                            peripherique_winrt, taille);
+        EventRegistrationToken jeton{};
+        if (HRESULT hr = capture->pool_->add_FrameArrived(gestionnaire.get(), &jeton); FAILED(hr)) {
+            return echec(hr);
+        }
+        capture->jeton_frame_arrived_ = jeton;
+    }
+    {
+        auto gestionnaire = GestionnaireClosed::creer(capture->etat_partage());
+        EventRegistrationToken jeton{};
+        if (HRESULT hr = capture->item_->add_Closed(gestionnaire.get(), &jeton); FAILED(hr)) {
+            return echec(hr);
+        }
+        capture->jeton_closed_ = jeton;
+    }
+
+    // 7. The session.
+    if (HRESULT hr = capture->pool_->CreateCaptureSession(capture->item_.get(), capture->session_.put());
+        FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!capture->session_) {
+        return echec(E_POINTER);
+    }
+
+    // 8. Cursor and border: newer session interfaces, absent on older systems; ignored then.
+    {
+        Com<abi::IGraphicsCaptureSession2> session2;
+        if (SUCCEEDED(capture->session_.interroger(session2)) && session2) {
+            (void)session2->put_IsCursorCaptureEnabled(static_cast<boolean>(curseur ? 1 : 0));
+        }
+        Com<abi::IGraphicsCaptureSession3> session3;
+        if (SUCCEEDED(capture->session_.interroger(session3)) && session3) {
+            (void)session3->put_IsBorderRequired(static_cast<boolean>(0));
+        }
+    }
+
+    // 9.
+    if (HRESULT hr = capture->session_->StartCapture(); FAILED(hr)) {
+        return echec(hr);
+    }
+    return capture;
+}
+
+}  // namespace capture
