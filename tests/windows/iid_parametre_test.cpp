@@ -81,9 +81,9 @@ TEST(IidParametre, InstancesDeControlePubliees) {
 
 TEST(TexteGuid, MajusculesSansAccoladesEtFormeDeSignature) {
     // CODECAPI_AVEncMPVGOPSize, as the encoder's diagnostics print it.
-    constexpr Guid gop{0x95f31b26, 0x95a4, 0x41aa, {0x93, 0x03, 0x24, 0x6a, 0x7c, 0x6e, 0xef, 0xf1}};
-    EXPECT_EQ(commun::texte_guid(gop), "95F31B26-95A4-41AA-9303-246A7C6EEFF1");
-    EXPECT_EQ(commun::texte_guid_signature(gop), "{95f31b26-95a4-41aa-9303-246a7c6eeff1}");
+    constexpr Guid gop{0x95f31b26, 0x95a4, 0x41aa, {0x93, 0x03, 0x24, 0x6a, 0x7f, 0xc6, 0xee, 0xf1}};
+    EXPECT_EQ(commun::texte_guid(gop), "95F31B26-95A4-41AA-9303-246A7FC6EEF1");
+    EXPECT_EQ(commun::texte_guid_signature(gop), "{95f31b26-95a4-41aa-9303-246a7fc6eef1}");
     // Leading zeros of every group are kept.
     constexpr Guid petit{0x1, 0x2, 0x3, {0, 0, 0, 0, 0, 0, 0, 0x4}};
     EXPECT_EQ(commun::texte_guid(petit), "00000001-0002-0003-0000-000000000004");
