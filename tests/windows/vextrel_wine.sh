@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Command-line checks of the cross-built vextrel.exe under wine64: the two fatal cases.
+# Usage: vextrel_wine.sh [path/to/vextrel.exe]   (default: build/windows/src/bin/vextrel/vextrel.exe)
+# Exit status 77 (skipped) when the program or wine64 is missing.
+set -uo pipefail
+racine="$(cd "$(dirname "$0")/../.." && pwd)"
+programme="${1:-${VEXTREL_EXE:-$racine/build/windows/src/bin/vextrel/vextrel.exe}}"
+
+wine="$(command -v wine64 || true)"
+if [ -z "$wine" ] && [ -x /usr/lib/wine/wine64 ]; then
+  wine=/usr/lib/wine/wine64
+fi
+if [ -z "$wine" ]; then
+  echo "wine64 absent : test ignoré" >&2
+  exit 77
+fi
+if [ ! -f "$programme" ]; then
+  echo "$programme absent (make windows) : test ignoré" >&2
+  exit 77
+fi
+
+export WINEDEBUG=-all
+export WINEPREFIX="${WINEPREFIX:-$racine/build/wine-prefix}"
+mkdir -p "$(dirname "$WINEPREFIX")"
+# The first run creates the prefix and talks about it on stderr: do it once, alone.
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$wine" wineboot -i >/dev/null 2>&1 || true
+    "${wine%64}server" -w 2>/dev/null || wineserver -w 2>/dev/null || true
+  fi
+) 9>"$(dirname "$WINEPREFIX")/.wine-prefix.lock"
+
+temp="$(mktemp -d)"
+trap 'rm -rf "$temp"' EXIT
+echecs=0
+
+# cas <name> <expected status> <expected stdout> <expected stderr> -- <arguments...>
+cas() {
+  local nom="$1" statut_attendu="$2" sortie_attendue="$3" erreur_attendue="$4"
+  shift 5
+  "$wine" "$programme" "$@" >"$temp/sortie" 2>"$temp/erreur" </dev/null
+  local statut=$?
+  printf '%s' "$sortie_attendue" >"$temp/sortie_attendue"
+  printf '%s' "$erreur_attendue" >"$temp/erreur_attendue"
+  if [ "$statut" -ne "$statut_attendu" ] || ! cmp -s "$temp/sortie" "$temp/sortie_attendue" ||
+     ! cmp -s "$temp/erreur" "$temp/erreur_attendue"; then
+    echo "ÉCHEC $nom : statut $statut (attendu $statut_attendu)"
+    echo "--- sortie :"; od -c "$temp/sortie" | head -5
+    echo "--- erreurs :"; od -c "$temp/erreur" | head -5
+    echecs=$((echecs + 1))
+  else
+    echo "ok $nom"
+  fi
+}
+
+usage=$'usage: vextrel <processus.exe> [secondes] [chemin.mkv]\n'
+introuvable=$'fenêtre du processus introuvable\n'
+
+cas sans_argument 101 "" "$usage" --
+cas processus_inconnu 101 "" "$introuvable" -- processus-inexistant-7d1c.exe
+cas processus_inconnu_avec_options 101 "" "$introuvable" -- processus-inexistant-7d1c.exe 0 "$temp/x.mkv"
+cas nom_vide 101 "" "$introuvable" -- ""
+# No session was started, so no file was created.
+if [ -e "$temp/x.mkv" ]; then
+  echo "ÉCHEC : un fichier a été créé sans fenêtre"
+  echecs=$((echecs + 1))
+fi
+
+[ "$echecs" -eq 0 ]
