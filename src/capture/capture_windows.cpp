@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "capture/capture.hpp"
+#include "capture/delegue_windows.hpp"
 #include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
 #include "commun/com_windows.hpp"
@@ -65,48 +66,6 @@ HRESULT fabrique_activation(std::wstring_view classe, Com<I>& sortie) {
     }
     return hr;
 }
-
-// A COM object of ours that the event source holds by reference: heap-allocated, atomic
-// count, freed by its last Release. Answers IUnknown, IAgileObject (it may be called from
-// any thread) and its delegate interface.
-template <typename Interface, typename Derivee>
-class Delegue : public Interface {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (objet == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IAgileObject)) ||
-            IsEqualIID(iid, Interface::iid)) {
-            *objet = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        *objet = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return compte_.fetch_add(1, std::memory_order_relaxed) + 1; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG reste = compte_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (reste == 0) {
-            std::unique_ptr<Derivee> fin(static_cast<Derivee*>(this));
-        }
-        return reste;
-    }
-
-    // Hands the object to COM with one reference owned by the returned pointer.
-    template <typename... A>
-    static Com<Interface> creer(A&&... arguments) {
-        return Com<Interface>::adopter(std::make_unique<Derivee>(std::forward<A>(arguments)...).release());
-    }
-
-protected:
-    Delegue() = default;
-    ~Delegue() = default;
-
-private:
-    std::atomic<ULONG> compte_{1};
-};
 
 // One delivered frame, for the portable arrival rule.
 class ArriveeD3D final : public ImageArrivee {

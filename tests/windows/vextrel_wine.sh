@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Command-line checks of the cross-built vextrel.exe under wine64: the two fatal cases.
-# Usage: vextrel_wine.sh [path/to/vextrel.exe]   (default: build/windows/src/bin/vextrel/vextrel.exe)
-# Exit status 77 (skipped) when the program or wine64 is missing.
+# The cross build under wine64: the Windows-only checks (windows_wine_test.exe) and the two
+# fatal cases of vextrel.exe's command line.
+# Usage: vextrel_wine.sh [build directory]   (default: build/windows; VEXTREL_EXE overrides the program)
+# Exit status 77 (skipped) when the programs or wine64 are missing.
 set -uo pipefail
 racine="$(cd "$(dirname "$0")/../.." && pwd)"
-programme="${1:-${VEXTREL_EXE:-$racine/build/windows/src/bin/vextrel/vextrel.exe}}"
+construction="${1:-$racine/build/windows}"
+programme="${VEXTREL_EXE:-$construction/src/bin/vextrel/vextrel.exe}"
+verifications="$construction/tests/windows/wine/windows_wine_test.exe"
 
 wine="$(command -v wine64 || true)"
 if [ -z "$wine" ] && [ -x /usr/lib/wine/wine64 ]; then
@@ -53,6 +56,15 @@ cas() {
     echo "ok $nom"
   fi
 }
+
+if [ -f "$verifications" ]; then
+  if "$wine" "$verifications" </dev/null; then
+    echo "ok windows_wine_test"
+  else
+    echo "ÉCHEC windows_wine_test"
+    echecs=$((echecs + 1))
+  fi
+fi
 
 usage=$'usage: vextrel <processus.exe> [secondes] [chemin.mkv]\n'
 introuvable=$'fenêtre du processus introuvable\n'

@@ -1,0 +1,144 @@
+// Reference counting of our COM pointer and of the capture's handler objects, and the
+// system texts of HRESULTs, checked on Windows (wine) without a GPU.
+#include <windows.h>
+#include <objidl.h>
+#include <unknwn.h>
+
+#include <cstdio>
+#include <string>
+
+#include "capture/delegue_windows.hpp"
+#include "capture/wgc_abi_windows.hpp"
+#include "commun/com_windows.hpp"
+#include "commun/hresult_windows.hpp"
+
+namespace {
+
+int echecs = 0;
+
+void verifier(bool condition, const char* description) {
+    if (!condition) {
+        std::fprintf(stderr, "ÉCHEC : %s\n", description);
+        ++echecs;
+    }
+}
+
+// A plain COM object that records its count and its end.
+struct Compteur final : IUnknown {
+    ULONG compte = 1;
+    bool* detruit;
+    explicit Compteur(bool* d) : detruit(d) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
+        if (IsEqualIID(iid, __uuidof(IUnknown))) {
+            *objet = this;
+            AddRef();
+            return S_OK;
+        }
+        *objet = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG reste = --compte;
+        if (reste == 0) {
+            *detruit = true;
+        }
+        return reste;
+    }
+};
+
+void pointeur_com() {
+    bool detruit = false;
+    Compteur objet(&detruit);
+    {
+        auto a = commun::Com<IUnknown>::adopter(&objet);
+        verifier(objet.compte == 1, "adopter n'ajoute pas de référence");
+        {
+            commun::Com<IUnknown> b = a;
+            verifier(objet.compte == 2, "la copie ajoute une référence");
+            commun::Com<IUnknown> c = std::move(b);
+            verifier(objet.compte == 2 && !b, "le déplacement transfère la référence");
+            c = a;
+            verifier(objet.compte == 2, "l'affectation du même objet garde le compte");
+        }
+        verifier(objet.compte == 1, "les copies rendent leurs références");
+        commun::Com<IUnknown> d;
+        verifier(SUCCEEDED(a.interroger(d)) && objet.compte == 2, "interroger ajoute une référence");
+        commun::Com<IInspectable> e;
+        verifier(a.interroger(e) == E_NOINTERFACE && !e, "interface absente : pointeur vide");
+        IUnknown** sortie = d.put();
+        verifier(objet.compte == 1 && *sortie == nullptr, "put libère l'ancienne référence");
+        auto f = commun::Com<IUnknown>::partager(&objet);
+        verifier(objet.compte == 2, "partager ajoute une référence");
+    }
+    verifier(objet.compte == 0 && detruit, "dernière référence rendue");
+}
+
+struct Gestionnaire final : capture::Delegue<capture::abi::IGestionnaireClosed, Gestionnaire> {
+    bool* detruit;
+    int* appels;
+    Gestionnaire(bool* d, int* a) : detruit(d), appels(a) {}
+    ~Gestionnaire() { *detruit = true; }
+    HRESULT STDMETHODCALLTYPE Invoke(capture::abi::IGraphicsCaptureItem*, IInspectable*) override {
+        ++*appels;
+        return S_OK;
+    }
+};
+
+void delegue() {
+    bool detruit = false;
+    int appels = 0;
+    auto gestionnaire = Gestionnaire::creer(&detruit, &appels);
+    IUnknown* inconnu = nullptr;
+    verifier(gestionnaire->QueryInterface(__uuidof(IUnknown), reinterpret_cast<void**>(&inconnu)) == S_OK &&
+                 inconnu != nullptr,
+             "IUnknown");
+    void* agile = nullptr;
+    verifier(gestionnaire->QueryInterface(__uuidof(IAgileObject), &agile) == S_OK && agile != nullptr, "IAgileObject");
+    void* propre = nullptr;
+    verifier(gestionnaire->QueryInterface(capture::abi::IGestionnaireClosed::iid, &propre) == S_OK && propre != nullptr,
+             "interface du gestionnaire");
+    void* autre = reinterpret_cast<void*>(1);
+    verifier(gestionnaire->QueryInterface(capture::abi::IGestionnaireFrameArrived::iid, &autre) == E_NOINTERFACE &&
+                 autre == nullptr,
+             "l'autre gestionnaire est refusé");
+    verifier(gestionnaire->QueryInterface(__uuidof(IUnknown), nullptr) == E_POINTER, "sortie nulle");
+    if (propre != nullptr) {
+        static_cast<capture::abi::IGestionnaireClosed*>(propre)->Invoke(nullptr, nullptr);
+    }
+    verifier(appels == 1, "Invoke par l'interface obtenue");
+    // What an event source does: hold a reference beyond the creator's.
+    if (inconnu == nullptr || agile == nullptr || propre == nullptr) {
+        return;
+    }
+    gestionnaire->AddRef();
+    inconnu->Release();
+    static_cast<IUnknown*>(agile)->Release();
+    static_cast<IUnknown*>(propre)->Release();
+    gestionnaire.reset();
+    verifier(!detruit, "la source garde l'objet en vie");
+    verifier(static_cast<capture::abi::IGestionnaireClosed*>(propre)->Release() == 0 && detruit,
+             "libéré à la dernière référence");
+}
+
+void textes_hresult() {
+    const std::string refus = commun::texte_hresult(E_ACCESSDENIED);
+    verifier(!refus.empty() && refus.find('\r') == std::string::npos && refus.find('\n') == std::string::npos,
+             "texte du système sur une ligne");
+    verifier(commun::texte_hresult(static_cast<HRESULT>(0xA0001234)) == "HRESULT 0xA0001234",
+             "code inconnu en hexadécimal");
+    verifier(commun::erreur_hresult(E_ACCESSDENIED).chaine() == refus, "erreur porte le texte");
+}
+
+}  // namespace
+
+int main() {
+    pointeur_com();
+    delegue();
+    textes_hresult();
+    if (echecs == 0) {
+        std::fputs("ok\n", stdout);
+        return 0;
+    }
+    return 1;
+}
