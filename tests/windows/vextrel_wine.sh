@@ -17,8 +17,8 @@ if [ -z "$wine" ]; then
   echo "wine64 absent : test ignoré" >&2
   exit 77
 fi
-if [ ! -f "$programme" ]; then
-  echo "$programme absent (make windows) : test ignoré" >&2
+if [ ! -f "$programme" ] && [ ! -f "$verifications" ]; then
+  echo "$construction : programmes absents (make windows) : test ignoré" >&2
   exit 77
 fi
 
@@ -68,6 +68,12 @@ fi
 
 usage=$'usage: vextrel <processus.exe> [secondes] [chemin.mkv]\n'
 introuvable=$'fenêtre du processus introuvable\n'
+
+if [ ! -f "$programme" ]; then
+  echo "$programme absent : cas de la ligne de commande ignorés" >&2
+  [ "$echecs" -eq 0 ] && exit 77
+  exit 1
+fi
 
 cas sans_argument 101 "" "$usage" --
 cas processus_inconnu 101 "" "$introuvable" -- processus-inexistant-7d1c.exe
