@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -29,6 +30,8 @@ namespace abi = capture::abi;
 namespace {
 
 constexpr INT32 nombre_tampons = 3;
+static_assert(static_cast<int>(abi::DirectXPixelFormat_B8G8R8A8UIntNormalized) == static_cast<int>(DXGI_FORMAT_B8G8R8A8_UNORM));
+static_assert((D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET) == 0x28);
 
 class Hstring {
 public:
@@ -171,11 +174,15 @@ public:
             ArriveeD3D arrivee(peripherique_.get(), contexte_.get(), source.get());
             deposer_image(*etat_, w, h, arrivee);
 
-            if (suivi_.changer(w, h)) {
-                const abi::SizeInt32 taille{static_cast<INT32>(std::max<std::uint32_t>(w, 1)),
-                                            static_cast<INT32>(std::max<std::uint32_t>(h, 1))};
-                (void)pool->Recreate(peripherique_winrt_.get(), abi::DirectXPixelFormat_B8G8R8A8UIntNormalized,
-                                     nombre_tampons, taille);
+            {
+                // Two deliveries racing must not both recreate the pool for one change.
+                std::lock_guard garde(verrou_taille_);
+                if (suivi_.changer(w, h)) {
+                    const abi::SizeInt32 taille{static_cast<INT32>(std::max<std::uint32_t>(w, 1)),
+                                                static_cast<INT32>(std::max<std::uint32_t>(h, 1))};
+                    (void)pool->Recreate(peripherique_winrt_.get(), abi::DirectXPixelFormat_B8G8R8A8UIntNormalized,
+                                         nombre_tampons, taille);
+                }
             }
             // Frame, surface and source texture are released here, in reverse order.
         }
@@ -187,6 +194,7 @@ private:
     Com<ID3D11DeviceContext> contexte_;
     std::shared_ptr<EtatCapture> etat_;
     Com<abi::IDirect3DDevice> peripherique_winrt_;
+    std::mutex verrou_taille_;
     SuiviTaille suivi_;
 };
 

@@ -20,6 +20,10 @@ using commun::Erreur;
 
 namespace {
 
+static_assert((D3D11_CREATE_DEVICE_BGRA_SUPPORT | D3D11_CREATE_DEVICE_VIDEO_SUPPORT) == 0x820);
+static_assert(D3D11_SDK_VERSION == 7);
+static_assert(DXGI_ADAPTER_FLAG_SOFTWARE == 2);
+
 // The 128-unit description, trailing NULs dropped, invalid units replaced.
 std::string nom_adaptateur(const DXGI_ADAPTER_DESC1& description) {
     std::size_t longueur = std::size(description.Description);

@@ -20,6 +20,11 @@ using commun::Erreur;
 
 namespace {
 
+static_assert(DXGI_COLOR_SPACE_RGB_FULL_G22_NONE_P709 == 0);
+static_assert(DXGI_COLOR_SPACE_YCBCR_STUDIO_G22_LEFT_P709 == 8);
+static_assert(D3D11_BIND_RENDER_TARGET == 0x20);
+static_assert(DXGI_FORMAT_NV12 == 103);
+
 class MoteurD3D final : public MoteurNv12 {
 public:
     std::size_t nombre_sorties() const override { return sorties_.size(); }

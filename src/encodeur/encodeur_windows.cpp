@@ -46,6 +46,14 @@ constexpr GUID prop_faible_latence{STATIC_CODECAPI_AVLowLatencyMode};
 constexpr GUID prop_cabac{STATIC_CODECAPI_AVEncH264CABACEnable};
 
 constexpr UINT32 h264_high = 100;  // eAVEncH264VProfile_High
+static_assert(h264_high == eAVEncH264VProfile_High);
+static_assert(MF_VERSION == 0x20070 && MFSTARTUP_FULL == 0);
+static_assert((MFT_ENUM_FLAG_HARDWARE | MFT_ENUM_FLAG_SORTANDFILTER) == 0x44);
+static_assert(MFVideoInterlace_Progressive == 2 && MFVideoPrimaries_BT709 == 2 && MFVideoTransFunc_709 == 5);
+static_assert(MFVideoTransferMatrix_BT709 == 1 && MFNominalRange_16_235 == 2);
+static_assert(eAVEncCommonRateControlMode_CBR == 0);
+static_assert(METransformNeedInput == 601 && METransformHaveOutput == 602 && MEError == 1);
+static_assert(MFT_OUTPUT_STREAM_PROVIDES_SAMPLES == fournit_echantillons);
 
 std::unexpected<Erreur> echec(HRESULT hr) { return std::unexpected(commun::erreur_hresult(hr)); }
 
