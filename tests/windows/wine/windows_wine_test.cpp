@@ -4,6 +4,7 @@
 #include <objidl.h>
 #include <unknwn.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "capture/wgc_abi_windows.hpp"
 #include "commun/com_windows.hpp"
 #include "commun/hresult_windows.hpp"
+#include "enregistrement/systeme_windows.hpp"
 
 namespace {
 
@@ -130,12 +132,22 @@ void textes_hresult() {
     verifier(commun::erreur_hresult(E_ACCESSDENIED).chaine() == refus, "erreur porte le texte");
 }
 
+void sommeil() {
+    using namespace std::chrono;
+    for (const auto duree : {nanoseconds(0), nanoseconds(2'500'000), nanoseconds(33'333'333)}) {
+        const auto debut = steady_clock::now();
+        enregistrement::windows::dormir(duree);
+        verifier(steady_clock::now() - debut >= duree, "le sommeil dure au moins ce qui est demandé");
+    }
+}
+
 }  // namespace
 
 int main() {
     pointeur_com();
     delegue();
     textes_hresult();
+    sommeil();
     if (echecs == 0) {
         std::fputs("ok\n", stdout);
         return 0;
