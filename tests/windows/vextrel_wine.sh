@@ -23,6 +23,8 @@ if [ ! -f "$programme" ] && [ ! -f "$verifications" ]; then
 fi
 
 export WINEDEBUG=-all
+# Wine maps the Unix arguments to UTF-16 through the locale: make it UTF-8 whatever the caller has.
+export LC_ALL=C.UTF-8
 export WINEPREFIX="${WINEPREFIX:-$racine/build/wine-prefix}"
 mkdir -p "$(dirname "$WINEPREFIX")"
 # The first run creates the prefix and talks about it on stderr: do it once, alone.
@@ -62,6 +64,15 @@ if [ -f "$verifications" ]; then
     echo "ok windows_wine_test"
   else
     echo "ÉCHEC windows_wine_test"
+    echecs=$((echecs + 1))
+  fi
+  # Arguments arrive as UTF-8 from the UTF-16 command line; lines end with LF alone.
+  "$wine" "$verifications" arguments "été.exe" "a b" "" 'C:\dossier\x.mkv' >"$temp/arguments" 2>/dev/null </dev/null
+  printf 'été.exe\na b\n\nC:\\dossier\\x.mkv\n' >"$temp/arguments_attendus"
+  if cmp -s "$temp/arguments" "$temp/arguments_attendus"; then
+    echo "ok arguments_utf8"
+  else
+    echo "ÉCHEC arguments_utf8"; od -c "$temp/arguments" | head -5
     echecs=$((echecs + 1))
   fi
 fi

@@ -11,6 +11,7 @@
 #include "capture/delegue_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
 #include "commun/com_windows.hpp"
+#include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "enregistrement/systeme_windows.hpp"
 
@@ -144,6 +145,16 @@ void sommeil() {
 }  // namespace
 
 int main() {
+    commun::preparer_console_windows();
+    // "arguments …": echoes the arguments one per line, for the script to compare bytes.
+    const auto arguments = commun::arguments_windows();
+    if (!arguments.empty() && arguments[0] == "arguments") {
+        for (std::size_t i = 1; i < arguments.size(); ++i) {
+            std::fputs(arguments[i].c_str(), stdout);
+            std::fputs("\n", stdout);
+        }
+        return 0;
+    }
     pointeur_com();
     delegue();
     textes_hresult();
