@@ -2,6 +2,7 @@
 // Command line of the bench: `vextrel <processus.exe> [secondes] [chemin.mkv]`.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,7 +25,7 @@ std::optional<std::uint64_t> analyser_secondes(std::string_view texte);
 // `arguments` excludes the program name; arguments beyond the third are ignored. None when
 // `processus` is missing. `dossier_temporaire` is asked only when no path is given.
 std::optional<Arguments> analyser_arguments(std::span<const std::string> arguments,
-                                            const std::filesystem::path& dossier_temporaire);
+                                            const std::function<std::filesystem::path()>& dossier_temporaire);
 
 // Path ↔ UTF-8 text (lossy for names that are not valid Unicode).
 std::string texte_chemin(const std::filesystem::path& chemin);

@@ -27,4 +27,7 @@ public:
 int executer(std::span<const std::string> arguments, PlateformeVextrel& plateforme, std::ostream& sortie,
              std::ostream& erreurs);
 
+// Implemented by the back end: the running system's pieces, for `main`.
+std::unique_ptr<PlateformeVextrel> plateforme_vextrel();
+
 }  // namespace vextrel

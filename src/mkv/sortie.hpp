@@ -1,0 +1,40 @@
+#pragma once
+// The sink of the recording: drains encoded images into the Matroska file.
+#include <atomic>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "commun/canal.hpp"
+#include "commun/erreur.hpp"
+#include "commun/image_encodee.hpp"
+#include "mkv/ecrivain.hpp"
+
+namespace mkv {
+
+inline constexpr std::uint32_t largeur_sortie = 1280;
+inline constexpr std::uint32_t hauteur_sortie = 720;
+
+// Owned by the recording session across drains.
+struct EtatSortie {
+    // Created at the first keyframe.
+    std::optional<EcrivainMkv> ecrivain;
+    // `horodatage` of the first keyframe, 100-ns units.
+    std::optional<std::int64_t> premier_horodatage;
+    // Reused for the length-prefixed form of each image.
+    std::vector<std::uint8_t> tampon;
+};
+
+// Takes every image waiting in the channel, without blocking, and appends one block per image.
+// Images before the first keyframe are dropped. After each block the writer's position after
+// its last cluster is stored into `octets`.
+std::expected<void, commun::Erreur> ecrire_images_encodees(commun::Recepteur<commun::ImageEncodee>& recepteur,
+                                                           const std::filesystem::path& chemin, EtatSortie& etat,
+                                                           std::atomic<std::uint64_t>& octets);
+
+// Milliseconds from `premier` to `horodatage` (100-ns units), truncated toward zero.
+std::int64_t temps_relatif_ms(std::int64_t horodatage, std::int64_t premier);
+
+}  // namespace mkv
