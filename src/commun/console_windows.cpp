@@ -1,39 +1,28 @@
 #include "commun/console_windows.hpp"
 
 #include <windows.h>
-#include <fcntl.h>
-#include <io.h>
-#include <shellapi.h>
 
-#include <cstdio>
-#include <string_view>
-
-#include "commun/texte_windows.hpp"
+#include <string>
 
 namespace commun {
 
-void preparer_console_windows() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-    SetConsoleOutputCP(CP_UTF8);
-}
-
-std::vector<std::string> arguments_windows() {
-    std::vector<std::string> arguments;
-    int nombre = 0;
-    LPWSTR* liste = CommandLineToArgvW(GetCommandLineW(), &nombre);
-    if (liste == nullptr) {
-        return arguments;
+void ecrire_erreur_standard(std::string_view texte) {
+    HANDLE poignee = GetStdHandle(STD_ERROR_HANDLE);
+    if (texte.empty() || poignee == nullptr || poignee == INVALID_HANDLE_VALUE) {
+        return;
     }
-    for (int i = 1; i < nombre; ++i) {
-        const std::wstring_view argument(liste[i]);
-        arguments.push_back(
-            utf8_avec_pertes(std::u16string_view(reinterpret_cast<const char16_t*>(argument.data()), argument.size())));
+    DWORD ecrits = 0;
+    DWORD mode = 0;
+    if (GetConsoleMode(poignee, &mode)) {
+        const int n = MultiByteToWideChar(CP_UTF8, 0, texte.data(), static_cast<int>(texte.size()), nullptr, 0);
+        if (n > 0) {
+            std::wstring large(static_cast<std::size_t>(n), L'\0');
+            MultiByteToWideChar(CP_UTF8, 0, texte.data(), static_cast<int>(texte.size()), large.data(), n);
+            WriteConsoleW(poignee, large.data(), static_cast<DWORD>(large.size()), &ecrits, nullptr);
+        }
+        return;
     }
-    LocalFree(liste);
-    return arguments;
+    WriteFile(poignee, texte.data(), static_cast<DWORD>(texte.size()), &ecrits, nullptr);
 }
 
 }  // namespace commun

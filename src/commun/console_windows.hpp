@@ -1,16 +1,10 @@
 #pragma once
-// Console and command line of the programs on Windows: the standard streams write bytes
-// unchanged (lines end with LF only, text is UTF-8), and arguments are read from the UTF-16
-// command line rather than through the ANSI code page.
-#include <string>
-#include <vector>
+// Text that a library must put on standard error itself (the encoder's diagnostics):
+// exactly the UTF-8 bytes to a file or pipe, UTF-16 to a console, LF line ends kept.
+#include <string_view>
 
 namespace commun {
 
-// Binary mode on stdout and stderr; UTF-8 output code page for a real console.
-void preparer_console_windows();
-
-// The program's arguments after its name, as UTF-8 (unpaired surrogates become U+FFFD).
-std::vector<std::string> arguments_windows();
+void ecrire_erreur_standard(std::string_view texte);
 
 }  // namespace commun

@@ -11,7 +11,6 @@
 #include <oleauto.h>
 
 #include <array>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +19,7 @@
 
 #include "capture/peripherique_windows.hpp"
 #include "commun/com_windows.hpp"
+#include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "commun/texte_windows.hpp"
 #include "conversion/sortie_windows.hpp"
@@ -68,11 +68,8 @@ Guid guid_portable(const GUID& g) {
     return r;
 }
 
-// Diagnostics are asked for by an environment variable and go straight to the console.
-void diagnostic(const std::string& ligne) {
-    std::fwrite(ligne.data(), 1, ligne.size(), stderr);
-    std::fflush(stderr);
-}
+// Diagnostics are asked for by an environment variable and go straight to standard error.
+void diagnostic(const std::string& ligne) { commun::ecrire_erreur_standard(ligne); }
 
 UINT64 paire(std::uint32_t haut, std::uint32_t bas) { return (UINT64{haut} << 32) | UINT64{bas}; }
 

@@ -25,20 +25,49 @@ fi
 export WINEDEBUG=-all
 # Wine maps the Unix arguments to UTF-16 through the locale: make it UTF-8 whatever the caller has.
 export LC_ALL=C.UTF-8
-export WINEPREFIX="${WINEPREFIX:-$racine/build/wine-prefix}"
+# A prefix of its own: its wine server and desktop must be started with this script's display.
+export WINEPREFIX="${WINEPREFIX:-$racine/build/wine-prefix-vextrel}"
 mkdir -p "$(dirname "$WINEPREFIX")"
+serveur="${wine%64}server"
+[ -x "$serveur" ] || serveur="$(command -v wineserver || echo true)"
+
+temp="$(mktemp -d)"
+xvfb=""
+bloc_notes=""
+fin() {
+  [ -n "$bloc_notes" ] && kill "$bloc_notes" 2>/dev/null && wait "$bloc_notes" 2>/dev/null
+  # The prefix's server and desktop end before their display does.
+  "$serveur" -w 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+  rm -rf "$temp"
+}
+trap fin EXIT
+echecs=0
+
+# A private X server when there is one, so that wine can show a real window (see the end).
+if command -v Xvfb >/dev/null; then
+  Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp 8>"$temp/affichage" >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 50); do [ -s "$temp/affichage" ] && break; sleep 0.1; done
+  if [ -s "$temp/affichage" ]; then
+    export DISPLAY=":$(cat "$temp/affichage")"
+  else
+    kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; xvfb=""
+  fi
+fi
+if [ -z "$xvfb" ]; then
+  unset DISPLAY
+fi
+
+# A server still running from an earlier run would keep its old display.
+"$serveur" -w 2>/dev/null
 # The first run creates the prefix and talks about it on stderr: do it once, alone.
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot -i >/dev/null 2>&1 || true
-    "${wine%64}server" -w 2>/dev/null || wineserver -w 2>/dev/null || true
   fi
 ) 9>"$(dirname "$WINEPREFIX")/.wine-prefix.lock"
-
-temp="$(mktemp -d)"
-trap 'rm -rf "$temp"' EXIT
-echecs=0
 
 # cas <name> <expected status> <expected stdout> <expected stderr> -- <arguments...>
 cas() {
@@ -66,13 +95,13 @@ if [ -f "$verifications" ]; then
     echo "ÉCHEC windows_wine_test"
     echecs=$((echecs + 1))
   fi
-  # Arguments arrive as UTF-8 from the UTF-16 command line; lines end with LF alone.
-  "$wine" "$verifications" arguments "été.exe" "a b" "" 'C:\dossier\x.mkv' >"$temp/arguments" 2>/dev/null </dev/null
-  printf 'été.exe\na b\n\nC:\\dossier\\x.mkv\n' >"$temp/arguments_attendus"
-  if cmp -s "$temp/arguments" "$temp/arguments_attendus"; then
-    echo "ok arguments_utf8"
+  # Diagnostics reach a pipe as the exact UTF-8 bytes, LF line ends.
+  "$wine" "$verifications" erreur >/dev/null 2>"$temp/diagnostic" </dev/null
+  printf '\tcodecapi GOP = Some(60)\ncodecapi SetValue(95F31B26-95A4-41AA-9303-246A7FC6EEF1, 60) refusé : é\n' >"$temp/diagnostic_attendu"
+  if cmp -s "$temp/diagnostic" "$temp/diagnostic_attendu"; then
+    echo "ok diagnostic_erreur_standard"
   else
-    echo "ÉCHEC arguments_utf8"; od -c "$temp/arguments" | head -5
+    echo "ÉCHEC diagnostic_erreur_standard"; od -c "$temp/diagnostic" | head -5
     echecs=$((echecs + 1))
   fi
 fi
@@ -94,6 +123,50 @@ cas nom_vide 101 "" "$introuvable" -- ""
 if [ -e "$temp/x.mkv" ]; then
   echo "ÉCHEC : un fichier a été créé sans fenêtre"
   echecs=$((echecs + 1))
+fi
+
+# A real top-level window: wine's notepad on a private X server. The lookup, the session and
+# its error path run for real; wine has no window-capture service, so the recording fails
+# with the system's error and nothing is written.
+if [ -n "$xvfb" ]; then
+  "$wine" notepad >/dev/null 2>&1 </dev/null &
+  bloc_notes=$!
+  trouve=0
+  for _ in $(seq 60); do
+    if "$wine" "$programme" notepad.exe 0 >/dev/null 2>&1 </dev/null; then trouve=1; break; fi
+    sleep 0.5
+  done
+  if [ "$trouve" -eq 0 ]; then
+    echo "ÉCHEC fenetre_reelle : la fenêtre du bloc-notes n'est pas trouvée"
+    echecs=$((echecs + 1))
+  else
+    # Upper-case name, no wait: the summary comes at once, then nothing was written.
+    "$wine" "$programme" NOTEPAD.EXE 0 'Z:\tmp\vextrel-wine-essai.mkv' >"$temp/sortie" 2>"$temp/erreur" </dev/null
+    statut=$?
+    if [ "$statut" -eq 0 ] && [ ! -s "$temp/erreur" ] &&
+       grep -qxE 'fenêtre NOTEPAD\.EXE : hwnd -?[0-9]+' <(sed -n 1p "$temp/sortie") &&
+       grep -qxE 'octets : 0 · durée 0s · erreur (None|Some\(".*"\))' <(sed -n 2p "$temp/sortie") &&
+       [ "$(sed -n 3p "$temp/sortie")" = "fichier : None" ] && [ "$(wc -l <"$temp/sortie")" -eq 3 ] &&
+       [ ! -e /tmp/vextrel-wine-essai.mkv ]; then
+      echo "ok fenetre_reelle_sans_attente"
+    else
+      echo "ÉCHEC fenetre_reelle_sans_attente (statut $statut)"; cat "$temp/sortie" "$temp/erreur"
+      echecs=$((echecs + 1))
+    fi
+    # Two seconds: the failure shows after the first one and ends the wait.
+    "$wine" "$programme" notepad.exe 2 >"$temp/sortie" 2>"$temp/erreur" </dev/null
+    statut=$?
+    texte="$(sed -n 2p "$temp/sortie" | sed 's/^erreur : //')"
+    if [ "$statut" -eq 0 ] && [ -n "$texte" ] && grep -qx 'erreur : .*' <(sed -n 2p "$temp/sortie") &&
+       [ "$(sed -n 3p "$temp/sortie")" = "octets : 0 · durée 1s · erreur Some(\"$texte\")" ] &&
+       [ "$(sed -n 4p "$temp/sortie")" = "fichier : None" ]; then
+      echo "ok fenetre_reelle_erreur_enregistrement"
+    else
+      echo "ÉCHEC fenetre_reelle_erreur_enregistrement (statut $statut)"; cat "$temp/sortie" "$temp/erreur"
+      echecs=$((echecs + 1))
+    fi
+    cas sans_extension 101 "" "$introuvable" -- notepad
+  fi
 fi
 
 [ "$echecs" -eq 0 ]
