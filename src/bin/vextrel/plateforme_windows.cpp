@@ -14,6 +14,7 @@
 
 #include "bin/vextrel/fenetres.hpp"
 #include "bin/vextrel/programme.hpp"
+#include "commun/temporaire_windows.hpp"
 #include "commun/texte_windows.hpp"
 #include "enregistrement/plateforme.hpp"
 
@@ -83,28 +84,9 @@ public:
     }
 };
 
-// GetTempPath2W exists only on recent systems: looked up at run time.
-std::filesystem::path dossier_temporaire_systeme() {
-    using GetTempPath2W_t = DWORD(WINAPI*)(DWORD, LPWSTR);
-    std::array<wchar_t, MAX_PATH + 1> tampon{};
-    DWORD longueur = 0;
-    HMODULE noyau = GetModuleHandleW(L"kernel32.dll");
-    auto adresse = noyau != nullptr ? reinterpret_cast<void*>(GetProcAddress(noyau, "GetTempPath2W")) : nullptr;
-    if (adresse != nullptr) {
-        longueur = reinterpret_cast<GetTempPath2W_t>(adresse)(static_cast<DWORD>(tampon.size()), tampon.data());
-    } else {
-        longueur = GetTempPathW(static_cast<DWORD>(tampon.size()), tampon.data());
-    }
-    if (longueur == 0 || longueur > tampon.size()) {
-        // No usable answer: the file goes to the current directory.
-        return {};
-    }
-    return std::filesystem::path(std::wstring(tampon.data(), longueur));
-}
-
 class PlateformeWindows final : public PlateformeVextrel {
 public:
-    std::filesystem::path dossier_temporaire() override { return dossier_temporaire_systeme(); }
+    std::filesystem::path dossier_temporaire() override { return commun::dossier_temporaire_windows(); }
     Fenetres& fenetres() override { return fenetres_; }
     void attendre_une_seconde() override { Sleep(1000); }
     std::shared_ptr<enregistrement::Plateforme> enregistrement() override {

@@ -14,6 +14,7 @@
 #include "commun/com_windows.hpp"
 #include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
+#include "commun/temporaire_windows.hpp"
 
 namespace {
 
@@ -133,6 +134,14 @@ void textes_hresult() {
     verifier(commun::erreur_hresult(E_ACCESSDENIED).chaine() == refus, "erreur porte le texte");
 }
 
+void dossier_temporaire() {
+    const std::wstring dossier = commun::dossier_temporaire_windows().wstring();
+    wchar_t attendu[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, attendu);
+    verifier(!dossier.empty() && dossier.back() == L'\\', "dossier temporaire terminé par une barre oblique inverse");
+    verifier(dossier == std::wstring(attendu, n), "même dossier que GetTempPathW pour un processus ordinaire");
+}
+
 }  // namespace
 
 int main() {
@@ -145,6 +154,7 @@ int main() {
     pointeur_com();
     delegue();
     textes_hresult();
+    dossier_temporaire();
     if (echecs == 0) {
         std::fputs("ok\n", stdout);
         return 0;
