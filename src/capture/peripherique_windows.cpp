@@ -24,11 +24,12 @@ static_assert((D3D11_CREATE_DEVICE_BGRA_SUPPORT | D3D11_CREATE_DEVICE_VIDEO_SUPP
 static_assert(D3D11_SDK_VERSION == 7);
 static_assert(DXGI_ADAPTER_FLAG_SOFTWARE == 2);
 
-// The 128-unit description, trailing NULs dropped, invalid units replaced.
+// The 128-unit description up to its first NUL, invalid units replaced. Drivers may leave
+// bytes after the terminator: they are not part of the name.
 std::string nom_adaptateur(const DXGI_ADAPTER_DESC1& description) {
-    std::size_t longueur = std::size(description.Description);
-    while (longueur > 0 && description.Description[longueur - 1] == L'\0') {
-        --longueur;
+    std::size_t longueur = 0;
+    while (longueur < std::size(description.Description) && description.Description[longueur] != L'\0') {
+        ++longueur;
     }
     return commun::utf8_avec_pertes(
         std::u16string_view(reinterpret_cast<const char16_t*>(description.Description), longueur));

@@ -128,6 +128,17 @@ fi
 # A real top-level window: wine's notepad on a private X server. The lookup, the session and
 # its error path run for real; wine has no window-capture service, so the recording fails
 # with the system's error and nothing is written.
+if [ -n "$xvfb" ] && [ -f "$verifications" ]; then
+  # Device, converter, encoder and capture set-up against wine's own D3D11, DXGI, Media
+  # Foundation and runtime: they must fail cleanly where wine lacks the service.
+  if "$wine" "$verifications" chaine >"$temp/chaine" 2>&1 </dev/null; then
+    echo "ok chaine_de_traitement :"; tr -d '\r' <"$temp/chaine" | sed 's/^/    /'
+  else
+    echo "ÉCHEC chaine_de_traitement"; cat "$temp/chaine"
+    echecs=$((echecs + 1))
+  fi
+fi
+
 if [ -n "$xvfb" ]; then
   "$wine" notepad >/dev/null 2>&1 </dev/null &
   bloc_notes=$!

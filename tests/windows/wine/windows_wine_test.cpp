@@ -9,12 +9,17 @@
 #include <string>
 #include <string_view>
 
+#include "capture/capture.hpp"
 #include "capture/delegue_windows.hpp"
+#include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
 #include "commun/com_windows.hpp"
 #include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "commun/temporaire_windows.hpp"
+#include "conversion/conversion.hpp"
+#include "encodeur/config.hpp"
+#include "encodeur/encodeur.hpp"
 
 namespace {
 
@@ -142,9 +147,60 @@ void dossier_temporaire() {
     verifier(dossier == std::wstring(attendu, n), "même dossier que GetTempPathW pour un processus ordinaire");
 }
 
+// The pipeline's set-up calls against the system's own D3D11, DXGI, capture and Media
+// Foundation: prints what each step gave, one line each, for the script to judge.
+int chaine_de_traitement() {
+    auto peripherique = capture::creer_peripherique();
+    if (!peripherique) {
+        std::printf("peripherique : erreur %s\n", peripherique.error().chaine().c_str());
+        return 0;
+    }
+    auto& d3d = static_cast<capture::PeripheriqueD3D&>(**peripherique);
+    std::printf("peripherique : %s (0x%04X)\n", d3d.nom.c_str(), d3d.id_fournisseur);
+    verifier(d3d.peripherique && d3d.contexte, "périphérique et contexte présents");
+    verifier(!d3d.nom.empty() && d3d.nom.find('\0') == std::string::npos, "nom de la carte sans NUL");
+
+    auto moteur = conversion::creer_moteur_nv12(
+        **peripherique, conversion::parametres_conversion(1920, 1080, 1280, 720, 30, 4));
+    if (moteur) {
+        std::printf("conversion : %zu surfaces\n", (*moteur)->nombre_sorties());
+        verifier((*moteur)->nombre_sorties() == 4, "quatre surfaces NV12");
+    } else {
+        std::printf("conversion : erreur %s\n", moteur.error().chaine().c_str());
+    }
+
+    encodeur::OptionsDiagnostic options;
+    auto transformee = encodeur::creer_transformee(**peripherique, encodeur::ConfigEncodeur{}, options);
+    if (transformee) {
+        std::printf("encodeur : créé\n");
+        (*transformee)->terminer_flux();
+    } else {
+        const std::string texte = transformee.error().chaine();
+        std::printf("encodeur : erreur %s\n", texte.c_str());
+        verifier(texte.find('\0') == std::string::npos, "message d'erreur sans NUL");
+        if (texte.starts_with("aucun encodeur")) {
+            verifier(texte == encodeur::message_aucun_encodeur(d3d.nom), "message complet avec le nom de la carte");
+            verifier(texte.ends_with(" \xc2\xbb"), "message fermé par un guillemet");
+        }
+    }
+
+    auto capture = capture::demarrer_capture(
+        **peripherique, static_cast<capture::PoigneeFenetre>(reinterpret_cast<std::intptr_t>(GetDesktopWindow())),
+        false);
+    if (capture) {
+        std::printf("capture : démarrée\n");
+    } else {
+        std::printf("capture : erreur %s\n", capture.error().chaine().c_str());
+    }
+    return echecs == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main() {
+    if (GetCommandLineW() != nullptr && std::wstring_view(GetCommandLineW()).ends_with(L" chaine")) {
+        return chaine_de_traitement();
+    }
     // "erreur": writes diagnostic-like lines, for the script to compare the bytes.
     if (GetCommandLineW() != nullptr && std::wstring_view(GetCommandLineW()).ends_with(L" erreur")) {
         commun::ecrire_erreur_standard("\tcodecapi GOP = Some(60)\n");
