@@ -17,6 +17,7 @@
 #include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "commun/temporaire_windows.hpp"
+#include "gestionnaire_test.hpp"
 #include "conversion/conversion.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
@@ -159,6 +160,9 @@ int chaine_de_traitement() {
     std::printf("peripherique : %s (0x%04X)\n", d3d.nom.c_str(), d3d.id_fournisseur);
     verifier(d3d.peripherique && d3d.contexte, "périphérique et contexte présents");
     verifier(!d3d.nom.empty() && d3d.nom.find('\0') == std::string::npos, "nom de la carte sans NUL");
+    const int avant = echecs;
+    verifier_gestionnaires(d3d, verifier);
+    std::printf("gestionnaires : %s\n", echecs == avant ? "ok" : "ÉCHEC");
 
     auto moteur = conversion::creer_moteur_nv12(
         **peripherique, conversion::parametres_conversion(1920, 1080, 1280, 720, 30, 4));
