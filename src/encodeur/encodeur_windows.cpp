@@ -26,6 +26,7 @@
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
 #include "encodeur/mf_abi_windows.hpp"
+#include "encodeur/transformee_windows.hpp"
 
 namespace encodeur {
 
@@ -327,6 +328,17 @@ void afficher_propriete(ICodecAPI* codec, const char* nom, const GUID& propriete
 }
 
 }  // namespace
+
+std::unique_ptr<TransformeAsync> envelopper_transformee(Com<IMFTransform> transformee,
+                                                        Com<IMFMediaEventGenerator> evenements,
+                                                        Com<IMFDXGIDeviceManager> gestionnaire, Com<ICodecAPI> codec) {
+    auto resultat = std::make_unique<TransformeMF>();
+    resultat->transformee_ = std::move(transformee);
+    resultat->evenements_ = std::move(evenements);
+    resultat->gestionnaire_ = std::move(gestionnaire);
+    resultat->codec_ = std::move(codec);
+    return resultat;
+}
 
 std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee(capture::Peripherique& peripherique,
                                                                           const ConfigEncodeur& config,

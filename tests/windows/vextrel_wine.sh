@@ -25,6 +25,8 @@ fi
 export WINEDEBUG=-all
 # Wine maps the Unix arguments to UTF-16 through the locale: make it UTF-8 whatever the caller has.
 export LC_ALL=C.UTF-8
+# A crash must end the program, not start wine's debugger and wait.
+export WINEDLLOVERRIDES="winedbg.exe=d"
 # A prefix of its own: its wine server and desktop must be started with this script's display.
 export WINEPREFIX="${WINEPREFIX:-$racine/build/wine-prefix-vextrel}"
 mkdir -p "$(dirname "$WINEPREFIX")"
@@ -89,7 +91,7 @@ cas() {
 }
 
 if [ -f "$verifications" ]; then
-  if "$wine" "$verifications" </dev/null; then
+  if timeout 120 "$wine" "$verifications" </dev/null; then
     echo "ok windows_wine_test"
   else
     echo "ÉCHEC windows_wine_test"
@@ -131,7 +133,7 @@ fi
 if [ -n "$xvfb" ] && [ -f "$verifications" ]; then
   # Device, converter, encoder and capture set-up against wine's own D3D11, DXGI, Media
   # Foundation and runtime: they must fail cleanly where wine lacks the service.
-  if "$wine" "$verifications" chaine >"$temp/chaine" 2>&1 </dev/null; then
+  if timeout 120 "$wine" "$verifications" chaine >"$temp/chaine" 2>&1 </dev/null; then
     echo "ok chaine_de_traitement :"; tr -d '\r' <"$temp/chaine" | sed 's/^/    /'
   else
     echo "ÉCHEC chaine_de_traitement"; cat "$temp/chaine"

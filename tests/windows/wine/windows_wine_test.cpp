@@ -17,6 +17,7 @@
 #include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "commun/temporaire_windows.hpp"
+#include "encodeur_test.hpp"
 #include "gestionnaire_test.hpp"
 #include "conversion/conversion.hpp"
 #include "encodeur/config.hpp"
@@ -163,6 +164,9 @@ int chaine_de_traitement() {
     const int avant = echecs;
     verifier_gestionnaires(d3d, verifier);
     std::printf("gestionnaires : %s\n", echecs == avant ? "ok" : "ÉCHEC");
+    const int avant_encodeur = echecs;
+    verifier_transformee(d3d, verifier);
+    std::printf("transformée : %s\n", echecs == avant_encodeur ? "ok" : "ÉCHEC");
 
     auto moteur = conversion::creer_moteur_nv12(
         **peripherique, conversion::parametres_conversion(1920, 1080, 1280, 720, 30, 4));
