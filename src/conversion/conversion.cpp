@@ -9,17 +9,12 @@ Placement calculer_placement(std::uint32_t in_w, std::uint32_t in_h, std::uint32
     const float ey = static_cast<float>(out_h) / static_cast<float>(std::max<std::uint32_t>(in_h, 1));
     Placement p;
     p.echelle = std::min(ex, ey);
-    // Truncation toward zero into i32, saturating as the float-to-integer cast of the
-    // original program did; then the lowest bit cleared so chroma rows and columns pair up.
+    // Truncation toward zero into i32 (the product is never negative), saturating rather
+    // than overflowing for absurd sizes.
     const auto tronquer = [](float v) -> std::int32_t {
-        if (!(v > -2147483648.0f)) {
-            return v != v ? 0 : INT32_MIN;
-        }
-        if (v >= 2147483648.0f) {
-            return INT32_MAX;
-        }
-        return static_cast<std::int32_t>(v);
+        return v >= 2147483648.0f ? INT32_MAX : static_cast<std::int32_t>(v);
     };
+    // Even sizes, so that chroma rows and columns pair up.
     p.largeur = tronquer(static_cast<float>(in_w) * p.echelle) & ~std::int32_t{1};
     p.hauteur = tronquer(static_cast<float>(in_h) * p.echelle) & ~std::int32_t{1};
     p.x = (static_cast<std::int32_t>(out_w) - p.largeur) / 2;

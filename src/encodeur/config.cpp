@@ -1,10 +1,10 @@
 #include "encodeur/config.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
+#include "commun/decimal.hpp"
 #include "commun/texte_utf8.hpp"
 
 #if defined(_WIN32)
@@ -141,23 +141,7 @@ VariableEnv lire_variable(const char* nom) {
 }
 
 std::optional<std::uint32_t> analyser_u32(std::string_view texte) {
-    if (!texte.empty() && texte.front() == '+') {
-        texte.remove_prefix(1);
-    }
-    if (texte.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : texte) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-    }
-    std::uint32_t valeur = 0;
-    const auto [fin, code] = std::from_chars(texte.data(), texte.data() + texte.size(), valeur);
-    if (code != std::errc{} || fin != texte.data() + texte.size()) {
-        return std::nullopt;
-    }
-    return valeur;
+    return commun::analyser_decimal<std::uint32_t>(texte);
 }
 
 OptionsDiagnostic lire_options_diagnostic(const LecteurEnv& lire) {

@@ -45,21 +45,28 @@ public:
             return;
         }
 #if defined(_WIN32)
-        HANDLE minuterie = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                                  TIMER_ALL_ACCESS);
-        if (minuterie != nullptr) {
+        // One high-resolution timer per sleeping thread, made on its first sleep.
+        struct Minuterie {
+            HANDLE poignee = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                                    TIMER_ALL_ACCESS);
+            ~Minuterie() {
+                if (poignee != nullptr) {
+                    CloseHandle(poignee);
+                }
+            }
+        };
+        thread_local Minuterie minuterie;
+        if (minuterie.poignee != nullptr) {
             LARGE_INTEGER echeance;
             // Negative: relative, in 100-ns units.
             echeance.QuadPart = -static_cast<LONGLONG>((duree.count() + 99) / 100);
-            if (SetWaitableTimer(minuterie, &echeance, 0, nullptr, nullptr, FALSE)) {
-                WaitForSingleObject(minuterie, INFINITE);
-                CloseHandle(minuterie);
+            if (SetWaitableTimer(minuterie.poignee, &echeance, 0, nullptr, nullptr, FALSE) &&
+                WaitForSingleObject(minuterie.poignee, INFINITE) == WAIT_OBJECT_0) {
                 return;
             }
-            CloseHandle(minuterie);
         }
-        const auto ms = (duree.count() + 999'999) / 1'000'000;
-        Sleep(static_cast<DWORD>(ms));
+        // No high-resolution timer on this system: whole milliseconds, rounded up.
+        Sleep(static_cast<DWORD>((duree.count() + 999'999) / 1'000'000));
 #else
         std::this_thread::sleep_for(duree);
 #endif
@@ -78,11 +85,9 @@ public:
     }
     std::expected<conversion::ConvertisseurNv12, commun::Erreur> creer_convertisseur(
         capture::Peripherique& peripherique, const conversion::ParametresConversion& parametres) override {
-        auto moteur = conversion::creer_moteur_nv12(peripherique, parametres);
-        if (!moteur) {
-            return std::unexpected(moteur.error());
-        }
-        return conversion::ConvertisseurNv12(std::move(*moteur));
+        const auto& p = parametres;
+        return conversion::creer_convertisseur(peripherique, p.largeur_entree, p.hauteur_entree, p.largeur_sortie,
+                                               p.hauteur_sortie, p.images_par_seconde, p.nombre_sorties);
     }
 };
 

@@ -89,16 +89,19 @@ std::expected<EcrivainMkv, commun::Erreur> EcrivainMkv::creer(const std::filesys
     }
     EcrivainMkv e(std::move(*fichier));
     auto& f = e.fichier_;
+    // Writes one piece and returns the offset right after it.
+    auto ecrire = [&f](const Octets& o) -> std::expected<std::uint64_t, commun::Erreur> {
+        if (auto r = f.ecrire(o); !r) {
+            return std::unexpected(r.error());
+        }
+        return f.position();
+    };
 
     Octets o = entete_ebml();
     ajouter_id(o, id_segment);
     // Unknown size until the finish patches it.
-    o.push_back(0x01);
-    ajouter_be(o, 0xFFFFFFFFFFFFFF, 7);
-    if (auto r = f.ecrire(o); !r) {
-        return std::unexpected(r.error());
-    }
-    auto p = f.position();
+    ajouter_taille_8(o, 0xFFFFFFFFFFFFFF);
+    auto p = ecrire(o);
     if (!p) {
         return std::unexpected(p.error());
     }
@@ -106,10 +109,7 @@ std::expected<EcrivainMkv, commun::Erreur> EcrivainMkv::creer(const std::filesys
 
     o.clear();
     element_void(o, longueur_reservee);
-    if (auto r = f.ecrire(o); !r) {
-        return std::unexpected(r.error());
-    }
-    p = f.position();
+    p = ecrire(o);
     if (!p) {
         return std::unexpected(p.error());
     }
@@ -123,15 +123,11 @@ std::expected<EcrivainMkv, commun::Erreur> EcrivainMkv::creer(const std::filesys
     o.clear();
     element_maitre(o, id_info, info);
     // The Duration value is the last 8 bytes of Info.
-    const std::uint64_t decalage_duree = o.size() - 8;
-    if (auto r = f.ecrire(o); !r) {
-        return std::unexpected(r.error());
-    }
-    p = f.position();
+    e.position_duree_ = e.debut_info_ + o.size() - 8;
+    p = ecrire(o);
     if (!p) {
         return std::unexpected(p.error());
     }
-    e.position_duree_ = e.debut_info_ + decalage_duree;
     e.debut_tracks_ = *p;
 
     Octets pistes = piste_video(codec_prive, largeur, hauteur);
@@ -141,10 +137,7 @@ std::expected<EcrivainMkv, commun::Erreur> EcrivainMkv::creer(const std::filesys
     }
     o.clear();
     element_maitre(o, id_tracks, pistes);
-    if (auto r = f.ecrire(o); !r) {
-        return std::unexpected(r.error());
-    }
-    p = f.position();
+    p = ecrire(o);
     if (!p) {
         return std::unexpected(p.error());
     }

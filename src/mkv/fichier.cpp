@@ -38,6 +38,20 @@ std::expected<FichierSortie, int> FichierSortie::creer(const std::filesystem::pa
     return FichierSortie(f);
 }
 
+FichierSortie& FichierSortie::operator=(FichierSortie&& autre) noexcept {
+    if (this != &autre) {
+        // The file being replaced is closed as a drop would close it.
+        if (fichier_ && erreur_ == 0) {
+            (void)vider();
+        }
+        fichier_ = std::move(autre.fichier_);
+        tampon_ = std::move(autre.tampon_);
+        erreur_ = autre.erreur_;
+        retours_arriere_ = autre.retours_arriere_;
+    }
+    return *this;
+}
+
 FichierSortie::~FichierSortie() {
     if (fichier_ && erreur_ == 0) {
         (void)vider();

@@ -23,7 +23,7 @@ public:
     static std::expected<FichierSortie, int> creer(const std::filesystem::path& chemin);
 
     FichierSortie(FichierSortie&&) noexcept = default;
-    FichierSortie& operator=(FichierSortie&&) noexcept = default;
+    FichierSortie& operator=(FichierSortie&& autre) noexcept;
     FichierSortie(const FichierSortie&) = delete;
     FichierSortie& operator=(const FichierSortie&) = delete;
     // Flushes what is buffered (unless an error happened) and closes; failures are lost here.

@@ -13,6 +13,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 #include "capture/capture.hpp"
 #include "conversion/conversion.hpp"
 #include "encodeur/encodeur.hpp"
@@ -21,6 +25,17 @@
 namespace faux {
 
 using namespace std::chrono_literals;
+
+// The calling thread's name as the system shows it (Linux keeps 15 bytes).
+inline std::string nom_du_fil() {
+#if defined(__linux__)
+    char nom[16] = {};
+    pthread_getname_np(pthread_self(), nom, sizeof nom);
+    return nom;
+#else
+    return {};
+#endif
+}
 
 // Synthetic access units: SPS + PPS + IDR slice for keyframes, one slice otherwise.
 inline std::vector<std::uint8_t> unite_acces(bool cle, std::uint64_t numero) {
@@ -120,6 +135,8 @@ struct Reglages {
     bool produire = true;                  // one output per submission
     std::uint64_t gop = 60;                // keyframe every `gop` outputs
     bool soumission_en_echec = false;
+    int sorties_par_soumission = 1;
+    std::chrono::milliseconds delai_calme{2000};  // longest wait for the event thread to go idle
 };
 
 struct SoumissionVue {
@@ -159,7 +176,7 @@ public:
         if (reglages_.soumission_en_echec) {
             return std::unexpected(commun::Erreur("ProcessInput refusé"));
         }
-        if (reglages_.produire) {
+        for (int k = 0; reglages_.produire && k < reglages_.sorties_par_soumission; ++k) {
             attentes_.push_back(temps);
             evenements_.push_back(encodeur::TypeEvenement::sortie_prete);
         }
@@ -193,7 +210,7 @@ public:
             return;
         }
         const std::uint64_t depart = appels_a_vide_;
-        calme_.wait_for(g, 2s, [&] { return detruite || (evenements_.empty() && appels_a_vide_ > depart); });
+        calme_.wait_for(g, reglages_.delai_calme, [&] { return detruite || (evenements_.empty() && appels_a_vide_ > depart); });
     }
 
     std::vector<SoumissionVue> soumissions() {
@@ -209,6 +226,7 @@ public:
     std::atomic<int> collectes{0};
     std::atomic<int> fins_de_flux{0};
     std::atomic<int> initialisations_fil{0};
+    std::string nom_fil_evenements;
     bool detruite = false;
 
 private:
@@ -226,7 +244,10 @@ class FausseTransformee final : public encodeur::TransformeAsync {
 public:
     explicit FausseTransformee(std::shared_ptr<EtatTransformee> etat) : etat_(std::move(etat)) {}
     ~FausseTransformee() override { etat_->marquer_detruite(); }
-    void initialiser_fil() override { ++etat_->initialisations_fil; }
+    void initialiser_fil() override {
+        etat_->nom_fil_evenements = nom_du_fil();
+        ++etat_->initialisations_fil;
+    }
     encodeur::TypeEvenement evenement_suivant() override { return etat_->evenement_suivant(); }
     std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12& surface, std::int64_t temps,
                                                   std::int64_t duree) override {
@@ -248,6 +269,7 @@ public:
     Reglages reglages;
     Scenario scenario;
     std::optional<commun::Erreur> echec_peripherique;
+    std::function<void()> avant_peripherique;  // runs on the recording thread, first thing
     std::shared_ptr<JournalConversion> conversion = std::make_shared<JournalConversion>();
 
     // Filled as the recording runs; `capture` is valid while the recording holds it.
@@ -260,7 +282,7 @@ public:
     std::chrono::nanoseconds temps() const { return std::chrono::nanoseconds(temps_.load()); }
     void avancer(std::chrono::nanoseconds d) { temps_ += d.count(); }
 
-    void initialiser_fil() override {}
+    void initialiser_fil() override { nom_fil = nom_du_fil(); }
     void debut_resolution_minuterie() override { ++debuts_minuterie; }
     void fin_resolution_minuterie() override {
         std::lock_guard g(verrou_limite_);
@@ -313,6 +335,9 @@ public:
     }
 
     std::expected<std::unique_ptr<capture::Peripherique>, commun::Erreur> creer_peripherique() override {
+        if (avant_peripherique) {
+            avant_peripherique();
+        }
         if (echec_peripherique) {
             return std::unexpected(*echec_peripherique);
         }
@@ -341,6 +366,7 @@ public:
         return conversion::ConvertisseurNv12(std::make_unique<FauxMoteur>(conversion, p.nombre_sorties));
     }
 
+    std::string nom_fil;
     capture::PoigneeFenetre fenetre_ = 0;
     bool curseur_ = true;
     encodeur::ConfigEncodeur config_{};

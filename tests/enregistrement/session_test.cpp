@@ -69,12 +69,17 @@ TEST(Session, FinirJusteApresDemarrerNeCreeRien) {
     Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = image_puis_fermeture(1000);
+    // Holds the recording thread in its set-up so that the stop request is there before
+    // the first tick.
+    p->avant_peripherique = [] { std::this_thread::sleep_for(50ms); };
     auto session = SessionEnregistrement::demarrer(p, 42, d.fichier());
     const auto resultat = std::move(session).finir();
     EXPECT_FALSE(resultat.has_value());
     EXPECT_FALSE(fs::exists(d.fichier()));
     EXPECT_EQ(p->debuts_minuterie.load(), 1);
     EXPECT_EQ(p->fins_minuterie.load(), 1);
+    EXPECT_TRUE(p->transformee->soumissions().empty());
+    EXPECT_EQ(p->sommeils, (std::vector<std::chrono::nanoseconds>{120ms}));  // only the stop pause
 }
 
 TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
@@ -117,6 +122,10 @@ TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
     EXPECT_EQ(p->sommeils.back(), std::chrono::nanoseconds(120ms));
     EXPECT_EQ(p->transformee->fins_de_flux.load(), 1);
     EXPECT_EQ(p->transformee->initialisations_fil.load(), 1);
+#if defined(__linux__)
+    EXPECT_EQ(p->nom_fil, "enregistrement-");  // "enregistrement-partie", cut to 15 bytes
+    EXPECT_EQ(p->transformee->nom_fil_evenements, "encodeur-evenem");
+#endif
 }
 
 TEST(Session, TransformeeQuiNeDemandeJamaisRienNeLaissePasDeFichier) {
@@ -284,6 +293,22 @@ TEST(Session, ErreurAuMilieuGardeLeFichierInacheve) {
     const auto contenu = lire(*resultat);
     EXPECT_FALSE(segment_termine(contenu));
     EXPECT_GT(contenu.size(), 52u);
+}
+
+TEST(Session, ErreurAvecCanalPleinNeBloquePasLArretDeLEncodeur) {
+    Dossier d;
+    auto p = std::make_shared<faux::FaussePlateforme>();
+    // One submission yields more images than the channel holds: the event thread is left
+    // waiting to send when the next conversion fails.
+    p->reglages.sorties_par_soumission = 45;
+    p->reglages.delai_calme = 100ms;
+    p->conversion->echec_a = 2;
+    p->scenario = image_puis_fermeture(1000);
+    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    attendre_fin_du_fil(*p);
+    EXPECT_EQ(session.erreur(), std::optional<std::string>("vue d'entrée"));
+    EXPECT_TRUE(p->transformee->detruite);
+    EXPECT_GT(p->transformee->collectes.load(), 30);  // more than the channel could hold
 }
 
 TEST(Session, EchecDeMiseEnPlaceDonneLaChaineDErreur) {

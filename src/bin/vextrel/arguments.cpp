@@ -1,29 +1,13 @@
 #include "bin/vextrel/arguments.hpp"
 
-#include <charconv>
 
+#include "commun/decimal.hpp"
 #include "commun/texte_utf8.hpp"
 
 namespace vextrel {
 
 std::optional<std::uint64_t> analyser_secondes(std::string_view texte) {
-    if (!texte.empty() && texte.front() == '+') {
-        texte.remove_prefix(1);
-    }
-    if (texte.empty()) {
-        return std::nullopt;
-    }
-    for (const char c : texte) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-    }
-    std::uint64_t valeur = 0;
-    const auto [fin, code] = std::from_chars(texte.data(), texte.data() + texte.size(), valeur);
-    if (code != std::errc{} || fin != texte.data() + texte.size()) {
-        return std::nullopt;
-    }
-    return valeur;
+    return commun::analyser_decimal<std::uint64_t>(texte);
 }
 
 std::optional<Arguments> analyser_arguments(std::span<const std::string> arguments,

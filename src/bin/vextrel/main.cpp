@@ -29,6 +29,7 @@ public:
         DWORD mode = 0;
         console_ = poignee_ != nullptr && poignee_ != INVALID_HANDLE_VALUE && GetConsoleMode(poignee_, &mode);
     }
+    ~TamponStandard() override { vider(); }
 
 protected:
     int_type overflow(int_type c) override {
