@@ -26,8 +26,6 @@ namespace abi = capture::abi;
 
 namespace {
 
-
-
 class Hstring {
 public:
     explicit Hstring(std::wstring_view texte) {

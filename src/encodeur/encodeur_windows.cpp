@@ -10,6 +10,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
