@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "capture/capture.hpp"
+#include "capture/demarrage_windows.hpp"
 #include "capture/gestionnaires_windows.hpp"
 #include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
@@ -99,10 +100,34 @@ public:
     std::optional<EventRegistrationToken> jeton_closed_;
 };
 
+class FabriquesSysteme final : public FabriquesCapture {
+public:
+    HRESULT interop_item(Com<abi::IGraphicsCaptureItemInterop>& sortie) override {
+        return fabrique_activation(L"Windows.Graphics.Capture.GraphicsCaptureItem", sortie);
+    }
+    HRESULT statiques_pool(Com<abi::IDirect3D11CaptureFramePoolStatics2>& sortie) override {
+        return fabrique_activation(L"Windows.Graphics.Capture.Direct3D11CaptureFramePool", sortie);
+    }
+    HRESULT peripherique_winrt(IDXGIDevice* dxgi, Com<IInspectable>& sortie) override {
+        return CreateDirect3D11DeviceFromDXGIDevice(dxgi, sortie.put());
+    }
+};
+
 }  // namespace
+
+FabriquesCapture& fabriques_systeme() {
+    static FabriquesSysteme systeme;
+    return systeme;
+}
 
 std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture(Peripherique& peripherique,
                                                                          PoigneeFenetre fenetre, bool curseur) {
+    return demarrer_capture_avec(fabriques_systeme(), peripherique, fenetre, curseur);
+}
+
+std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture_avec(FabriquesCapture& fabriques,
+                                                                              Peripherique& peripherique,
+                                                                              PoigneeFenetre fenetre, bool curseur) {
     auto& d3d = static_cast<PeripheriqueD3D&>(peripherique);
     const HWND hwnd = reinterpret_cast<HWND>(static_cast<std::intptr_t>(fenetre));
     auto echec = [](HRESULT hr) { return std::unexpected(commun::erreur_hresult(hr)); };
@@ -111,7 +136,7 @@ std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture(Peripher
 
     // 1. The capture item of the window.
     Com<abi::IGraphicsCaptureItemInterop> interop;
-    if (HRESULT hr = fabrique_activation(L"Windows.Graphics.Capture.GraphicsCaptureItem", interop); FAILED(hr)) {
+    if (HRESULT hr = fabriques.interop_item(interop); FAILED(hr)) {
         return echec(hr);
     }
     if (HRESULT hr = interop->CreateForWindow(hwnd, abi::IGraphicsCaptureItem::iid, capture->item_.put_void());
@@ -134,7 +159,7 @@ std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture(Peripher
         return echec(hr);
     }
     Com<IInspectable> inspectable;
-    if (HRESULT hr = CreateDirect3D11DeviceFromDXGIDevice(dxgi.get(), inspectable.put()); FAILED(hr)) {
+    if (HRESULT hr = fabriques.peripherique_winrt(dxgi.get(), inspectable); FAILED(hr)) {
         return echec(hr);
     }
     Com<abi::IDirect3DDevice> peripherique_winrt;
@@ -144,8 +169,7 @@ std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture(Peripher
 
     // 4. A free-threaded pool: events on system threads, no dispatcher needed.
     Com<abi::IDirect3D11CaptureFramePoolStatics2> statiques;
-    if (HRESULT hr = fabrique_activation(L"Windows.Graphics.Capture.Direct3D11CaptureFramePool", statiques);
-        FAILED(hr)) {
+    if (HRESULT hr = fabriques.statiques_pool(statiques); FAILED(hr)) {
         return echec(hr);
     }
     if (HRESULT hr = statiques->CreateFreeThreaded(peripherique_winrt.get(),

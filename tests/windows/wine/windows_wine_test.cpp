@@ -17,6 +17,7 @@
 #include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "commun/temporaire_windows.hpp"
+#include "demarrage_test.hpp"
 #include "encodeur_test.hpp"
 #include "gestionnaire_test.hpp"
 #include "conversion/conversion.hpp"
@@ -164,6 +165,9 @@ int chaine_de_traitement() {
     const int avant = echecs;
     verifier_gestionnaires(d3d, verifier);
     std::printf("gestionnaires : %s\n", echecs == avant ? "ok" : "ÉCHEC");
+    const int avant_demarrage = echecs;
+    verifier_demarrage(d3d, verifier);
+    std::printf("démarrage et arrêt de la capture : %s\n", echecs == avant_demarrage ? "ok" : "ÉCHEC");
     const int avant_encodeur = echecs;
     verifier_transformee(d3d, verifier);
     std::printf("transformée : %s\n", echecs == avant_encodeur ? "ok" : "ÉCHEC");
