@@ -344,6 +344,13 @@ std::unique_ptr<TransformeAsync> envelopper_transformee(Com<IMFTransform> transf
 std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee(capture::Peripherique& peripherique,
                                                                           const ConfigEncodeur& config,
                                                                           const OptionsDiagnostic& options) {
+    return creer_transformee_avec(MFTEnum2, peripherique, config, options);
+}
+
+std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee_avec(EnumerationTransformees enumerer,
+                                                                               capture::Peripherique& peripherique,
+                                                                               const ConfigEncodeur& config,
+                                                                               const OptionsDiagnostic& options) {
     auto& d3d = static_cast<capture::PeripheriqueD3D&>(peripherique);
 
     // 1. COM for this thread (already done by the recording thread; result ignored) and
@@ -356,7 +363,7 @@ std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee(captur
     // 2. Hardware H.264 encoders in the platform's order; the vendor's by friendly name.
     Activations activations;
     const MFT_REGISTER_TYPE_INFO sortie{MFMediaType_Video, MFVideoFormat_H264};
-    if (HRESULT hr = MFTEnum2(MFT_CATEGORY_VIDEO_ENCODER, MFT_ENUM_FLAG_HARDWARE | MFT_ENUM_FLAG_SORTANDFILTER,
+    if (HRESULT hr = enumerer(MFT_CATEGORY_VIDEO_ENCODER, MFT_ENUM_FLAG_HARDWARE | MFT_ENUM_FLAG_SORTANDFILTER,
                               nullptr, &sortie, nullptr, activations.adresse_tableau(), activations.adresse_nombre());
         FAILED(hr)) {
         return echec(hr);

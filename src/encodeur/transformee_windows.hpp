@@ -8,7 +8,12 @@
 
 #include <memory>
 
+#include <expected>
+
+#include "capture/capture.hpp"
 #include "commun/com_windows.hpp"
+#include "commun/erreur.hpp"
+#include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
 
 namespace encodeur {
@@ -19,5 +24,15 @@ std::unique_ptr<TransformeAsync> envelopper_transformee(commun::Com<IMFTransform
                                                         commun::Com<IMFMediaEventGenerator> evenements,
                                                         commun::Com<IMFDXGIDeviceManager> gestionnaire,
                                                         commun::Com<ICodecAPI> codec);
+
+// MFTEnum2's signature: the system's enumeration, or a test's.
+using EnumerationTransformees = HRESULT(__stdcall*)(GUID, UINT32, const MFT_REGISTER_TYPE_INFO*,
+                                                     const MFT_REGISTER_TYPE_INFO*, IMFAttributes*, IMFActivate***,
+                                                     UINT32*);
+
+// `creer_transformee` over the encoders `enumerer` lists.
+std::expected<std::unique_ptr<TransformeAsync>, commun::Erreur> creer_transformee_avec(
+    EnumerationTransformees enumerer, capture::Peripherique& peripherique, const ConfigEncodeur& config,
+    const OptionsDiagnostic& options);
 
 }  // namespace encodeur

@@ -17,6 +17,7 @@
 #include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "commun/temporaire_windows.hpp"
+#include "creation_encodeur_test.hpp"
 #include "demarrage_test.hpp"
 #include "encodeur_test.hpp"
 #include "gestionnaire_test.hpp"
@@ -171,6 +172,9 @@ int chaine_de_traitement() {
     const int avant_encodeur = echecs;
     verifier_transformee(d3d, verifier);
     std::printf("transformée : %s\n", echecs == avant_encodeur ? "ok" : "ÉCHEC");
+    const int avant_creation = echecs;
+    verifier_creation_encodeur(d3d, verifier);
+    std::printf("création de l'encodeur : %s\n", echecs == avant_creation ? "ok" : "ÉCHEC");
 
     auto moteur = conversion::creer_moteur_nv12(
         **peripherique, conversion::parametres_conversion(1920, 1080, 1280, 720, 30, 4));
