@@ -175,8 +175,9 @@ public:
         Com<IMFSample> fourni;
         if (const auto taille = taille_tampon_sortie(info.cbSize, info.dwFlags)) {
             Com<IMFMediaBuffer> tampon;
-            if (FAILED(MFCreateSample(fourni.put())) || !fourni || FAILED(MFCreateMemoryBuffer(*taille, tampon.put())) ||
-                !tampon || FAILED(fourni->AddBuffer(tampon.get()))) {
+            if (FAILED(MFCreateSample(fourni.put())) || !fourni ||
+                FAILED(MFCreateMemoryBuffer(*taille, tampon.put())) || !tampon ||
+                FAILED(fourni->AddBuffer(tampon.get()))) {
                 return std::nullopt;
             }
         }
@@ -382,8 +383,9 @@ std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee_avec(E
             noms.emplace_back(std::string());
             continue;
         }
-        noms.emplace_back(commun::utf8_avec_pertes(
-            std::u16string_view(reinterpret_cast<const char16_t*>(nom.data()), std::min<std::size_t>(longueur, nom.size()))));
+        const std::size_t n = std::min<std::size_t>(longueur, nom.size());
+        noms.emplace_back(
+            commun::utf8_avec_pertes(std::u16string_view(reinterpret_cast<const char16_t*>(nom.data()), n)));
     }
     const auto choix = choisir_encodeur(noms, d3d.id_fournisseur);
     if (!choix) {
