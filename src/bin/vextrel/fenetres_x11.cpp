@@ -212,7 +212,9 @@ std::vector<FenetreX11> enumerer_fenetres_x11(xcb_connection_t* c, std::uint32_t
             if (ids) {
                 for (auto it = xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem > 0;
                      xcb_res_client_id_value_next(&it)) {
-                    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+                    // The client id description is the value's first member.
+                    const auto* ident = reinterpret_cast<const xcb_res_client_id_spec_t*>(it.data);
+                    if ((ident->mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
                         xcb_res_client_id_value_value_length(it.data) >= 1) {
                         pid_res = *xcb_res_client_id_value_value(it.data);
                         break;
