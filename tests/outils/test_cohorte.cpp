@@ -211,7 +211,7 @@ TEST(CohorteSimulation, LesClesDeLInstantaneSontCellesAttenduesDansLOrdre) {
 // Figures of a few matches of one profile, through the self-check conversion.
 Mesures mesurer(Profil profil) {
     Mesures m;
-    for (std::uint64_t i = 0; i < 4; ++i) {
+    for (std::uint64_t i = 0; i < 8; ++i) {
         ParametresMatch p;
         p.profil = profil;
         p.graine = 11;
@@ -241,7 +241,7 @@ TEST(CohorteProfils, LesTricheursSeDistinguentDesHumains) {
     const Mesures trigger = mesurer(Profil::trigger);
     const Mesures wallhack = mesurer(Profil::wallhack);
     ASSERT_GT(humain.tirs, 20u);
-    ASSERT_GT(humain.reactions.size(), 20u);
+    ASSERT_GT(humain.reactions.size(), 25u);
     // Humans: reactions around a quarter to a third of a second, hardly ever under 100 ms,
     // some shots miss, tracking errors of degrees.
     EXPECT_GT(percentile(humain.reactions, 0.5), 200.0);
