@@ -41,6 +41,10 @@ namespace {
 using detail::Flux;
 constexpr unsigned drapeaux =
     rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
+// Lines whose UTF-8 was already checked strictly (LecteurLignes), parsed in
+// place in a copy: strings and numbers are not copied again one byte at a time.
+constexpr unsigned drapeaux_ligne =
+    rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseInsituFlag;
 
 // RapidJSON decodes "\udc00" alone into the three bytes of a surrogate, which
 // is not text; any encoded surrogate is ED A0..BF.
@@ -58,6 +62,22 @@ bool contient_substitut(const char* s, std::size_t n) {
         ++p;
     }
     return false;
+}
+
+// Key names are short: compare inline, eight bytes at a time, rather than
+// calling memcmp for each key of each line.
+bool memes_octets(const char* a, const char* b, std::size_t n) {
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    for (; n > 0; --n, ++a, ++b) {
+        if (*a != *b) return false;
+    }
+    return true;
 }
 
 bool est_entier(std::string_view jeton) { return jeton.find_first_of(".eE") == std::string_view::npos; }
@@ -156,7 +176,9 @@ std::string_view attendu(const Champ& c) {
 
 class Gestionnaire {
 public:
-    void preparer(const Schema& racine, void* objet, const std::vector<std::string_view>* jetons) {
+    void preparer(const Schema& racine, void* objet, const std::vector<std::string_view>* jetons,
+                  bool echappements) {
+        echappements_ = echappements;
         racine_ = &racine;
         objet_racine_ = objet;
         cadres_.clear();
@@ -227,7 +249,7 @@ public:
     }
 
     bool String(const char* s, rapidjson::SizeType n, bool) {
-        if (contient_substitut(s, n)) {
+        if (echappements_ && contient_substitut(s, n)) {
             erreur_ = "invalid unicode code point";
             return false;
         }
@@ -256,7 +278,7 @@ public:
     }
 
     bool Key(const char* s, rapidjson::SizeType n, bool) {
-        if (contient_substitut(s, n)) {
+        if (echappements_ && contient_substitut(s, n)) {
             erreur_ = "invalid unicode code point";
             return false;
         }
@@ -264,19 +286,22 @@ public:
         Cadre& cadre = cadres_.back();
         const auto& champs = cadre.schema->champs;
         const bool majuscule = cadre.schema->options.forme_majuscule;
-        for (std::size_t i = 0; i < champs.size(); ++i) {
+        // Keys mostly come in declared order: start after the last one found.
+        const std::size_t nombre = champs.size();
+        for (std::size_t k = 0, i = cadre.indice_cle; k < nombre; ++k, i = i + 1 == nombre ? 0 : i + 1) {
             const std::string_view nom = champs[i].nom;
             if (nom.size() != n) continue;
             const char premier = nom[0];
             const bool debut_ok = s[0] == premier ||
                 (majuscule && premier >= 'a' && premier <= 'z' && s[0] == premier - 'a' + 'A');
-            if (!debut_ok || std::memcmp(s + 1, nom.data() + 1, n - 1) != 0) continue;
+            if (!debut_ok || !memes_octets(s + 1, nom.data() + 1, n - 1)) continue;
             const std::uint64_t bit = std::uint64_t{1} << i;
             if ((cadre.vus & bit) != 0) {
                 erreur_ = "duplicate field `" + std::string(nom) + "`";
                 return false;
             }
             cadre.vus |= bit;
+            cadre.indice_cle = i + 1 == nombre ? 0 : static_cast<std::uint32_t>(i + 1);
             attendu_ = &champs[i];
             return true;
         }
@@ -382,6 +407,7 @@ private:
         std::uint64_t vus;     // keys (or positions) already given
         std::uint32_t index;   // array form: next position
         bool tableau;
+        std::uint32_t indice_cle = 0;  // where to start looking for the next key
     };
 
     // Where the next value goes; advances the array position.
@@ -497,6 +523,7 @@ private:
         return true;
     }
 
+    bool echappements_ = true;  // the text holds a backslash
     const Schema* racine_ = nullptr;
     void* objet_racine_ = nullptr;
     std::vector<Cadre> cadres_;
@@ -594,6 +621,7 @@ struct Lecteur::Etat {
     rapidjson::Reader lecteur;
     Gestionnaire gestionnaire;
     std::string copie;
+    std::string sur_place;
     std::vector<std::string_view> jetons;
 };
 
@@ -601,10 +629,33 @@ Lecteur::Lecteur() : etat_(std::make_unique<Etat>()) {}
 Lecteur::~Lecteur() = default;
 
 std::expected<void, std::string> Lecteur::lire(std::string_view texte, const Schema& schema, void* enregistrement) {
+    return analyser(texte, false, schema, enregistrement);
+}
+
+std::expected<void, std::string> Lecteur::lire_ligne(std::string_view ligne, const Schema& schema,
+                                                     void* enregistrement) {
+    return analyser(ligne, true, schema, enregistrement);
+}
+
+std::expected<void, std::string> Lecteur::analyser(std::string_view texte, bool ligne, const Schema& schema,
+                                                   void* enregistrement) {
     Etat& e = *etat_;
-    e.gestionnaire.preparer(schema, enregistrement, nullptr);
-    Flux flux{texte.data(), texte.data(), texte.data() + texte.size()};
-    auto resultat = e.lecteur.Parse<drapeaux>(flux, e.gestionnaire);
+    // Raw surrogates are refused by UTF-8 validation; only a \u escape can
+    // produce one, so strings are checked only when the text has escapes.
+    const bool echappements = std::memchr(texte.data(), '\\', texte.size()) != nullptr;
+    e.gestionnaire.preparer(schema, enregistrement, nullptr, echappements);
+    rapidjson::ParseResult resultat;
+    std::size_t fin_valeur = 0;
+    if (ligne) {
+        e.sur_place.assign(texte);
+        rapidjson::InsituStringStream flux(e.sur_place.data());
+        resultat = e.lecteur.Parse<drapeaux_ligne>(flux, e.gestionnaire);
+        fin_valeur = flux.Tell();
+    } else {
+        Flux flux{texte.data(), texte.data(), texte.data() + texte.size()};
+        resultat = e.lecteur.Parse<drapeaux>(flux, e.gestionnaire);
+        fin_valeur = flux.Tell();
+    }
     std::string_view lu = texte;
     if (resultat.IsError() && resultat.Code() == rapidjson::kParseErrorNumberTooBig) {
         // RapidJSON refuses numbers past the double range before we see them,
@@ -614,10 +665,11 @@ std::expected<void, std::string> Lecteur::lire(std::string_view texte, const Sch
         schema.reinitialiser(enregistrement);
         e.copie.assign(texte);
         neutraliser_nombres(e.copie, texte, e.jetons);
-        e.gestionnaire.preparer(schema, enregistrement, &e.jetons);
+        e.gestionnaire.preparer(schema, enregistrement, &e.jetons, echappements);
         lu = e.copie;
-        flux = Flux{lu.data(), lu.data(), lu.data() + lu.size()};
+        Flux flux{lu.data(), lu.data(), lu.data() + lu.size()};
         resultat = e.lecteur.Parse<drapeaux>(flux, e.gestionnaire);
+        fin_valeur = flux.Tell();
     }
     if (resultat.IsError()) {
         std::string message = resultat.Code() == rapidjson::kParseErrorTermination
@@ -626,9 +678,10 @@ std::expected<void, std::string> Lecteur::lire(std::string_view texte, const Sch
         ajouter_position(message, lu, resultat.Offset());
         return std::unexpected(std::move(message));
     }
-    if (flux.Tell() != lu.size()) {
+    // RapidJSON takes an embedded NUL for the end of the text.
+    if (fin_valeur != lu.size()) {
         std::string message = "trailing characters";
-        ajouter_position(message, lu, flux.Tell());
+        ajouter_position(message, lu, fin_valeur);
         return std::unexpected(std::move(message));
     }
     return {};

@@ -14,6 +14,11 @@ std::expected<std::optional<std::string_view>, std::string> LecteurLignes::rendr
     return ligne;
 }
 
+std::expected<std::optional<std::string_view>, std::string> LecteurLignes::rendre_morcelee() {
+    if (ligne_.ends_with('\r')) ligne_.pop_back();
+    return rendre(ligne_);
+}
+
 std::expected<std::optional<std::string_view>, std::string> LecteurLignes::suivante() {
     ligne_.clear();
     bool morcelee = false;
@@ -24,11 +29,11 @@ std::expected<std::optional<std::string_view>, std::string> LecteurLignes::suiva
             if (lf != nullptr) {
                 const auto n = static_cast<std::size_t>(lf - d);
                 debut_ += n + 1;
-                std::string_view ligne(d, n);
                 if (morcelee) {
-                    ligne_.append(ligne);
-                    ligne = ligne_;
+                    ligne_.append(d, n);
+                    return rendre_morcelee();
                 }
+                std::string_view ligne(d, n);
                 if (ligne.ends_with('\r')) ligne.remove_suffix(1);
                 return rendre(ligne);
             }
@@ -37,6 +42,7 @@ std::expected<std::optional<std::string_view>, std::string> LecteurLignes::suiva
             debut_ = fin_ = 0;
         }
         if (epuise_) {
+            // The last line keeps a CR that no LF follows.
             if (morcelee) return rendre(ligne_);
             return std::optional<std::string_view>{};
         }

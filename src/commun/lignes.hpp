@@ -23,6 +23,7 @@ public:
 
 private:
     std::expected<std::optional<std::string_view>, std::string> rendre(std::string_view ligne);
+    std::expected<std::optional<std::string_view>, std::string> rendre_morcelee();
 
     SourceOctets& source_;
     std::array<char, 8192> tampon_{};

@@ -239,7 +239,6 @@ std::expected<BilanConversion, std::string> convertir_flux(commun::SourceOctets&
     j::Lecteur lecteur;
     std::map<std::pair<std::string, std::string>, EtatConversion> etats;
     Convertisseur convertisseur;
-    Instantane s;
     TrameTelemetrie trame;
     BilanConversion bilan;
     for (;;) {
@@ -248,6 +247,8 @@ std::expected<BilanConversion, std::string> convertir_flux(commun::SourceOctets&
         if (!*ligne) break;
         const std::string_view texte = **ligne;
         if (commun::est_blanc_unicode(texte)) continue;
+        // Fresh for each line: the reader fills only the keys a line gives.
+        Instantane s;
         if (auto r = lecteur.lire(texte, schema_instantane, s); !r) {
             return std::unexpected("ligne " + std::to_string(lignes.numero()) + " : " + r.error());
         }

@@ -1,6 +1,7 @@
 #include "comportement/lecture_telemetrie.hpp"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <utility>
 
@@ -73,6 +74,33 @@ struct Groupe {
     }
 };
 
+using Groupes = std::map<Cle, Groupe, Ordre>;
+
+// A server logs the frames of one tick for every player in turn: the groups
+// met last are looked up first, before the ordered map.
+class Recents {
+public:
+    Groupe& groupe(Groupes& groupes, const TrameTelemetrie& t) {
+        for (std::size_t k = 0; k < utilises_; ++k) {
+            const Cle& c = noeuds_[k]->first;
+            if (c.matchId == t.matchId && c.playerId == t.playerId) return noeuds_[k]->second;
+        }
+        auto noeud = groupes.find(CleVue{t.matchId, t.playerId});
+        if (noeud == groupes.end()) {
+            noeud = groupes.emplace(Cle{t.matchId, t.playerId}, Groupe{}).first;
+        }
+        noeuds_[suivant_] = noeud;
+        suivant_ = (suivant_ + 1) % noeuds_.size();
+        utilises_ = std::max(utilises_, suivant_ == 0 ? noeuds_.size() : suivant_);
+        return noeud->second;
+    }
+
+private:
+    std::array<Groupes::iterator, 16> noeuds_{};
+    std::size_t suivant_ = 0;
+    std::size_t utilises_ = 0;
+};
+
 // Stable sort by timestampMs without a second copy of the frames: sort
 // (time, position) pairs, then move the frames along the permutation cycles.
 void trier_par_instant(std::vector<TrameTelemetrie>& trames) {
@@ -120,8 +148,8 @@ std::expected<TrameTelemetrie, std::string> trame_depuis_json(std::string_view t
 std::expected<std::vector<LotTrames>, std::string> lire_lots(commun::SourceOctets& source) {
     commun::LecteurLignes lignes(source);
     j::Lecteur lecteur;
-    std::map<Cle, Groupe, Ordre> groupes;
-    auto dernier = groupes.end();
+    Groupes groupes;
+    Recents recents;
     for (;;) {
         auto ligne = lignes.suivante();
         if (!ligne) {
@@ -131,18 +159,10 @@ std::expected<std::vector<LotTrames>, std::string> lire_lots(commun::SourceOctet
         const std::string_view texte = **ligne;
         if (commun::est_blanc_unicode(texte)) continue;
         TrameTelemetrie t;
-        if (auto r = lecteur.lire(texte, schema, t); !r) {
+        if (auto r = lecteur.lire_ligne(texte, schema, t); !r) {
             return std::unexpected("ligne " + std::to_string(lignes.numero()) + " : " + r.error());
         }
-        // Files usually hold runs of one player's frames: try the last group first.
-        if (dernier == groupes.end() || dernier->first.matchId != t.matchId ||
-            dernier->first.playerId != t.playerId) {
-            dernier = groupes.find(CleVue{t.matchId, t.playerId});
-            if (dernier == groupes.end()) {
-                dernier = groupes.emplace(Cle{t.matchId, t.playerId}, Groupe{}).first;
-            }
-        }
-        dernier->second.ajouter(std::move(t));
+        recents.groupe(groupes, t).ajouter(std::move(t));
     }
 
     std::vector<LotTrames> lots;

@@ -19,17 +19,18 @@ namespace {
 struct InfoCategorie {
     std::string_view nom;
     double poids;
+    double plafond;  // 2.5 x the weight
 };
 
 constexpr std::array<InfoCategorie, kNombreCategories> kCategories{{
-    {"AimSnap", 1.15},
-    {"MicroCorrection", 0.65},
-    {"ReactionTime", 0.7},
-    {"VisibleTracking", 0.7},
-    {"PreAim", 1.05},
-    {"OccludedTracking", 1.35},
-    {"VisibilityShotCorrelation", 0.95},
-    {"StatisticalPersistence", 1.25},
+    {"AimSnap", 1.15, 2.875},
+    {"MicroCorrection", 0.65, 1.625},
+    {"ReactionTime", 0.7, 1.75},
+    {"VisibleTracking", 0.7, 1.75},
+    {"PreAim", 1.05, 2.625},
+    {"OccludedTracking", 1.35, 3.375},
+    {"VisibilityShotCorrelation", 0.95, 2.375},
+    {"StatisticalPersistence", 1.25, 3.125},
 }};
 
 std::string nouvel_identifiant() {
@@ -47,7 +48,64 @@ std::string nouvel_identifiant() {
 
 int signe(double x) { return (x > 0.0) - (x < 0.0); }  // NaN gives 0
 
-bool avant(const TrameTelemetrie& a, const TrameTelemetrie& b) { return a.timestampMs < b.timestampMs; }
+constexpr auto avant = [](const TrameTelemetrie& a, const TrameTelemetrie& b) { return a.timestampMs < b.timestampMs; };
+
+AngularStep pas_entre(const TrameTelemetrie& a, const TrameTelemetrie& b, double vitesse_precedente) {
+    AngularStep s;
+    s.frame = &b;
+    s.dtSec = std::fmax(static_cast<double>(ecart_ms(b.timestampMs, a.timestampMs)) / 1000.0, 0.001);
+    const double brut = b.yawDeg - a.yawDeg;
+    // fmod returns its argument unchanged below one turn; skipping the call keeps the hot loop cheap.
+    double lacet = std::fabs(brut) < 360.0 ? brut : std::fmod(brut, 360.0);
+    if (lacet > 180.0) {
+        lacet -= 360.0;
+    }
+    if (lacet < -180.0) {
+        lacet += 360.0;
+    }
+    s.deltaYawDeg = lacet;
+    s.deltaPitchDeg = b.pitchDeg - a.pitchDeg;
+    s.angularDistanceDeg = std::sqrt(s.deltaYawDeg * s.deltaYawDeg + s.deltaPitchDeg * s.deltaPitchDeg);
+    s.angularVelocityDegPerSec = s.angularDistanceDeg / s.dtSec;
+    s.angularAccelerationDegPerSec2 = (s.angularVelocityDegPerSec - vitesse_precedente) / s.dtSec;
+    s.yawDirection = signe(s.deltaYawDeg);
+    s.pitchDirection = signe(s.deltaPitchDeg);
+    return s;
+}
+
+struct Preparation {
+    std::vector<AngularStep> pas;
+    std::vector<VueTrame> vues;
+    std::size_t tirs = 0;
+    std::size_t touches = 0;
+    std::size_t tetes = 0;
+};
+
+// The engine's one pass over the full records: steps, packed view and shot counts together. Gives up, returning
+// false, at the first frame earlier than its predecessor: the caller then sorts and starts again.
+bool preparer(std::span<const TrameTelemetrie> trames, Preparation& p) {
+    p.pas.clear();
+    p.vues.clear();
+    p.tirs = p.touches = p.tetes = 0;
+    p.pas.reserve(trames.size());
+    p.vues.reserve(trames.size());
+    double vitesse = 0.0;
+    for (std::size_t i = 0; i < trames.size(); ++i) {
+        const TrameTelemetrie& t = trames[i];
+        if (i > 0) {
+            if (t.timestampMs < trames[i - 1].timestampMs) {
+                return false;
+            }
+            p.pas.push_back(pas_entre(trames[i - 1], t, vitesse));
+            vitesse = p.pas.back().angularVelocityDegPerSec;
+        }
+        p.vues.push_back(VueTrame::de(t));
+        p.tirs += t.shotFired ? 1 : 0;
+        p.touches += t.hit ? 1 : 0;
+        p.tetes += t.headshot ? 1 : 0;
+    }
+    return true;
+}
 
 void appliquer_confiance(std::span<const TrameTelemetrie> trames, Signal& s) {
     auto it = std::partition_point(trames.begin(), trames.end(),
@@ -66,10 +124,6 @@ void appliquer_confiance(std::span<const TrameTelemetrie> trames, Signal& s) {
     }
 }
 
-void ajouter(std::vector<Signal>& tous, std::vector<Signal>&& nouveaux) {
-    tous.insert(tous.end(), std::make_move_iterator(nouveaux.begin()), std::make_move_iterator(nouveaux.end()));
-}
-
 }  // namespace
 
 std::string_view category_name(SignalCategory c) {
@@ -82,7 +136,10 @@ double category_weight(SignalCategory c) {
     return i < kNombreCategories ? kCategories[i].poids : 0.0;
 }
 
-double category_cap(SignalCategory c) { return category_weight(c) * 2.5; }
+double category_cap(SignalCategory c) {
+    const auto i = static_cast<std::size_t>(c);
+    return i < kNombreCategories ? kCategories[i].plafond : 0.0;
+}
 
 bool plus_fort(double a, double b) {
     if (std::isnan(a)) {
@@ -97,31 +154,10 @@ std::vector<AngularStep> compute_angular_steps(std::span<const TrameTelemetrie> 
         return pas;
     }
     pas.reserve(frames.size() - 1);
-    double vitesse_precedente = 0.0;
+    double vitesse = 0.0;
     for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
-        const TrameTelemetrie& a = frames[i];
-        const TrameTelemetrie& b = frames[i + 1];
-        AngularStep s;
-        s.frame = &b;
-        s.dtSec = std::fmax(static_cast<double>(ecart_ms(b.timestampMs, a.timestampMs)) / 1000.0, 0.001);
-        const double brut = b.yawDeg - a.yawDeg;
-        // fmod returns its argument unchanged below one turn; skipping the call keeps the hot loop cheap.
-        double lacet = std::fabs(brut) < 360.0 ? brut : std::fmod(brut, 360.0);
-        if (lacet > 180.0) {
-            lacet -= 360.0;
-        }
-        if (lacet < -180.0) {
-            lacet += 360.0;
-        }
-        s.deltaYawDeg = lacet;
-        s.deltaPitchDeg = b.pitchDeg - a.pitchDeg;
-        s.angularDistanceDeg = std::sqrt(s.deltaYawDeg * s.deltaYawDeg + s.deltaPitchDeg * s.deltaPitchDeg);
-        s.angularVelocityDegPerSec = s.angularDistanceDeg / s.dtSec;
-        s.angularAccelerationDegPerSec2 = (s.angularVelocityDegPerSec - vitesse_precedente) / s.dtSec;
-        s.yawDirection = signe(s.deltaYawDeg);
-        s.pitchDirection = signe(s.deltaPitchDeg);
-        vitesse_precedente = s.angularVelocityDegPerSec;
-        pas.push_back(s);
+        pas.push_back(pas_entre(frames[i], frames[i + 1], vitesse));
+        vitesse = pas.back().angularVelocityDegPerSec;
     }
     return pas;
 }
@@ -153,7 +189,8 @@ double score_signals(std::span<const Signal> signals, const EngineThresholds& se
         const auto categorie = static_cast<SignalCategory>(c);
         forces.clear();
         for (const Signal& s : signals) {
-            if (s.category == categorie) {
+            // A NaN strength (only a caller's extra signal can carry one) adds nothing rather than the whole cap.
+            if (s.category == categorie && !std::isnan(s.strength)) {
                 forces.push_back(s.strength);
             }
         }
@@ -196,26 +233,19 @@ std::expected<MatchAnalysis, std::string> run_engine(const EngineThresholds& seu
     if (frames.empty()) {
         return std::unexpected(std::string("au moins une trame de télémétrie est requise"));
     }
-    // Frames are read-only: already ordered input is used in place, otherwise a sorted copy is analysed.
+    // Frames are read-only: ordered input is analysed in place, otherwise a stably sorted copy.
     std::vector<TrameTelemetrie> copie;
     std::span<const TrameTelemetrie> trames = frames;
-    if (!std::is_sorted(frames.begin(), frames.end(), avant)) {
+    Preparation prep;
+    if (!preparer(trames, prep)) {
         copie.assign(frames.begin(), frames.end());
         std::stable_sort(copie.begin(), copie.end(), avant);
         trames = copie;
+        preparer(trames, prep);
     }
 
     std::vector<Signal> signaux;
-    if (trames.size() >= 3) {
-        const std::vector<AngularStep> pas = compute_angular_steps(trames);
-        ajouter(signaux, detect_aim_snap(trames, pas, seuils));
-        ajouter(signaux, detect_micro_correction(trames, pas, seuils));
-        ajouter(signaux, detect_reaction_time(trames, pas, seuils));
-        ajouter(signaux, detect_visible_tracking(trames, seuils));
-    }
-    ajouter(signaux, detect_pre_aim(trames, seuils));
-    ajouter(signaux, detect_occluded_tracking(trames, seuils));
-    ajouter(signaux, detect_visibility_shot_correlation(trames, seuils));
+    detect_all(trames, prep.vues, prep.pas, seuils, signaux);
 
     for (Signal& s : signaux) {
         appliquer_confiance(trames, s);
@@ -229,17 +259,12 @@ std::expected<MatchAnalysis, std::string> run_engine(const EngineThresholds& seu
     std::stable_sort(signaux.begin(), signaux.end(),
                      [](const Signal& a, const Signal& b) { return plus_fort(a.strength, b.strength); });
 
-    std::size_t tirs = 0;
-    std::size_t touches = 0;
-    std::size_t tetes = 0;
-    for (const TrameTelemetrie& t : trames) {
-        tirs += t.shotFired ? 1 : 0;
-        touches += t.hit ? 1 : 0;
-        tetes += t.headshot ? 1 : 0;
-    }
-    std::bitset<256> vues;
+    const std::size_t tirs = prep.tirs;
+    const std::size_t touches = prep.touches;
+    const std::size_t tetes = prep.tetes;
+    std::bitset<256> categories;
     for (const Signal& s : signaux) {
-        vues.set(static_cast<std::size_t>(s.category));
+        categories.set(static_cast<std::size_t>(s.category));
     }
     const auto d = [](std::size_t v) { return static_cast<double>(v); };
     analyse.metrics = {
@@ -250,7 +275,7 @@ std::expected<MatchAnalysis, std::string> run_engine(const EngineThresholds& seu
         {"hitRate", tirs == 0 ? 0.0 : d(touches) / d(tirs)},
         {"headshotRate", touches == 0 ? 0.0 : d(tetes) / d(touches)},
         {"signals", d(signaux.size())},
-        {"distinctSignalCategories", d(vues.count())},
+        {"distinctSignalCategories", d(categories.count())},
     };
 
     analyse.matchId = trames.front().matchId;
@@ -262,14 +287,14 @@ std::expected<MatchAnalysis, std::string> run_engine(const EngineThresholds& seu
 }
 
 std::expected<MatchAnalysis, std::string> analyse_match(const EngineThresholds& seuils, const LotTrames& lot) {
-    const ValidationLot v = valider_lot(lot);
-    if (!v.valide) {
+    const std::vector<std::string> erreurs = erreurs_lot(lot);
+    if (!erreurs.empty()) {
         std::string message;
-        for (std::size_t i = 0; i < v.erreurs.size(); ++i) {
+        for (std::size_t i = 0; i < erreurs.size(); ++i) {
             if (i > 0) {
                 message += '\n';
             }
-            message += v.erreurs[i];
+            message += erreurs[i];
         }
         return std::unexpected(std::move(message));
     }

@@ -3,51 +3,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include "commun/unicode.hpp"
+
 namespace comportement {
 
 namespace {
-
-// UTF-8 forms of the 25 White_Space code points beyond ASCII; ASCII ones are tested directly.
-constexpr std::string_view kBlancsMultioctets[] = {
-    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
-    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
-    "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
-    "\xE3\x80\x80",
-};
-
-bool blanc_ascii(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Length of the white-space code point at the start of `t`, 0 when there is none.
-std::size_t blanc_en_tete(std::string_view t) {
-    if (t.empty()) {
-        return 0;
-    }
-    if (blanc_ascii(t.front())) {
-        return 1;
-    }
-    for (std::string_view b : kBlancsMultioctets) {
-        if (t.starts_with(b)) {
-            return b.size();
-        }
-    }
-    return 0;
-}
-
-// Same at the end. Lead bytes never occur as continuation bytes, so a matching suffix is a whole code point.
-std::size_t blanc_en_queue(std::string_view t) {
-    if (t.empty()) {
-        return 0;
-    }
-    if (blanc_ascii(t.back())) {
-        return 1;
-    }
-    for (std::string_view b : kBlancsMultioctets) {
-        if (t.ends_with(b)) {
-            return b.size();
-        }
-    }
-    return 0;
-}
 
 std::string prefixe(std::size_t i) { return "frame[" + std::to_string(i) + "]"; }
 
@@ -58,22 +18,15 @@ bool grand_delta(std::int32_t d) {
 
 }  // namespace
 
-std::string_view rogner_blancs(std::string_view texte) {
-    while (const std::size_t n = blanc_en_tete(texte)) {
-        texte.remove_prefix(n);
-    }
-    while (const std::size_t n = blanc_en_queue(texte)) {
-        texte.remove_suffix(n);
-    }
-    return texte;
-}
+namespace {
 
-ValidationLot valider_lot(const LotTrames& lot) {
+// Both entry points share the checks; the analysis drops the warnings, so it does not build them.
+ValidationLot valider(const LotTrames& lot, bool avec_avertissements) {
     ValidationLot v;
-    if (rogner_blancs(lot.matchId).empty()) {
+    if (commun::est_blanc_unicode(lot.matchId)) {
         v.erreurs.emplace_back("Missing match id.");
     }
-    if (rogner_blancs(lot.playerId).empty()) {
+    if (commun::est_blanc_unicode(lot.playerId)) {
         v.erreurs.emplace_back("Missing player id.");
     }
     if (lot.trames.size() < 3) {
@@ -103,7 +56,10 @@ ValidationLot valider_lot(const LotTrames& lot) {
         if (t.targetVisible && t.targetOccluded) {
             erreur(": a target cannot be visible and occluded at the same instant.");
         }
-        if ((t.targetVisible || t.targetOccluded) && (!t.targetId || rogner_blancs(*t.targetId).empty())) {
+        if (!avec_avertissements) {
+            continue;
+        }
+        if ((t.targetVisible || t.targetOccluded) && (!t.targetId || commun::est_blanc_unicode(*t.targetId))) {
             v.avertissements.push_back(prefixe(i).append(": target state present without target id."));
         }
         if (grand_delta(t.mouseDx) || grand_delta(t.mouseDy)) {
@@ -113,5 +69,11 @@ ValidationLot valider_lot(const LotTrames& lot) {
     v.valide = v.erreurs.empty();
     return v;
 }
+
+}  // namespace
+
+ValidationLot valider_lot(const LotTrames& lot) { return valider(lot, true); }
+
+std::vector<std::string> erreurs_lot(const LotTrames& lot) { return valider(lot, false).erreurs; }
 
 }  // namespace comportement

@@ -20,7 +20,7 @@ inline constexpr std::int64_t kLimiteDeltaSouris = 100000;
 
 ValidationLot valider_lot(const LotTrames& lot);
 
-// `texte` without its leading and trailing Unicode White_Space code points (UTF-8).
-std::string_view rogner_blancs(std::string_view texte);
+// The blocking errors of valider_lot alone, for callers that have no use for the warnings.
+std::vector<std::string> erreurs_lot(const LotTrames& lot);
 
 }  // namespace comportement

@@ -54,9 +54,22 @@ TEST(AimSnap, FlickAfterTheFirstStepWithShotOnTarget) {
     EXPECT_TRUE(aim_snap({T(0), T(10), T(20).yaw(10.0).tir(), T(30).yaw(10.0)}).empty());
 }
 
+TEST(AimSnap, StepsBeyondTheFramesAreIgnored) {
+    // Steps of a longer list than the frames given: the extra ones would index past the frames.
+    const Trames f{T(0), T(10), T(20).yaw(10.0).visible(0.0).tir(), T(30).yaw(40.0).visible(0.0).tir()};
+    const auto pas = compute_angular_steps(f);
+    const std::span<const TrameTelemetrie> debut = std::span(f).first(3);
+    EXPECT_EQ(detect_aim_snap(debut, pas, kDefaut).size(), 1u);
+    EXPECT_EQ(detect_micro_correction(debut, pas, kDefaut).size(), 0u);
+    EXPECT_EQ(detect_reaction_time(debut, pas, kDefaut).size(), 1u);
+    EXPECT_EQ(detect_aim_snap(f, pas, kDefaut).size(), 2u);
+}
+
 TEST(AimSnap, StopNeedsShotOrHitOnTargetWithinTheInclusiveWindow) {
     auto avec_arret = [](std::int64_t t) {
-        return Trames{T(0), T(10), T(20).yaw(10.0).visible(2.0),
+        return Trames{T(0),
+                      T(10),
+                      T(20).yaw(10.0).visible(2.0),
                       T(110).yaw(10.0).visible(0.9).tir(),  // fires, but off target
                       T(150).yaw(10.0).visible(0.5),        // on target, but neither shot nor hit
                       T(t).yaw(10.0).visible(0.85).touche()};
@@ -172,9 +185,11 @@ std::vector<Signal> micro_reference(const std::vector<AngularStep>& s, const Eng
         int petits = 0;
         double total = 0.0;
         for (std::size_t m = 1; m < l.size(); ++m) {
-            if (l[m]->yawDirection != 0 && l[m - 1]->yawDirection != 0 && l[m]->yawDirection != l[m - 1]->yawDirection) ++rev;
+            if (l[m]->yawDirection != 0 && l[m - 1]->yawDirection != 0 && l[m]->yawDirection != l[m - 1]->yawDirection)
+                ++rev;
             if (l[m]->pitchDirection != 0 && l[m - 1]->pitchDirection != 0 &&
-                l[m]->pitchDirection != l[m - 1]->pitchDirection) ++rev;
+                l[m]->pitchDirection != l[m - 1]->pitchDirection)
+                ++rev;
             if (l[m]->angularDistanceDeg <= th.microSmallStepDeg) ++petits;
             total += l[m]->angularDistanceDeg;
         }
@@ -182,14 +197,14 @@ std::vector<Signal> micro_reference(const std::vector<AngularStep>& s, const Eng
         if (rev >= th.microMinDirectionReversals && ratio >= 0.7) {
             Horodatages ts;
             for (const AngularStep* p : l) ts.push_back(p->frame->timestampMs);
-            out.push_back(make_signal(SignalCategory::MicroCorrection, *l.front()->frame, l.back()->frame->timestampMs,
-                                      std::fmin(0.92, std::fmax(0.0, 0.3 + 0.07 * rev + 0.2 * ratio)), "",
-                                      {{"directionReversals", rev},
-                                       {"smallStepRatio", ratio},
-                                       {"totalAngularMovementDeg", total},
-                                       {"windowMs", static_cast<double>(l.back()->frame->timestampMs -
-                                                                        l.front()->frame->timestampMs)}},
-                                      ts));
+            out.push_back(make_signal(
+                SignalCategory::MicroCorrection, *l.front()->frame, l.back()->frame->timestampMs,
+                std::fmin(0.92, std::fmax(0.0, 0.3 + 0.07 * rev + 0.2 * ratio)), "",
+                {{"directionReversals", rev},
+                 {"smallStepRatio", ratio},
+                 {"totalAngularMovementDeg", total},
+                 {"windowMs", static_cast<double>(l.back()->frame->timestampMs - l.front()->frame->timestampMs)}},
+                ts));
             k = j;
         }
     }
@@ -303,14 +318,15 @@ TEST(ReactionTime, SharedRuleSearchesWithinTheWindow) {
 // ---- PreAim ----
 
 Trames pre_visee(std::int64_t fin_tenue, std::int64_t revelation, double erreur = 1.0) {
-    return {T(0).occulte(erreur), T(40).occulte(erreur), T(80).occulte(erreur), T(fin_tenue).occulte(erreur),
-            T(fin_tenue + 30), T(revelation).visible().cible("autre")};
+    return {T(0).occulte(erreur),         T(40).occulte(erreur), T(80).occulte(erreur),
+            T(fin_tenue).occulte(erreur), T(fin_tenue + 30),     T(revelation).visible().cible("autre")};
 }
 
 TEST(PreAim, HoldAndRevealBoundaries) {
     const auto s = detect_pre_aim(pre_visee(120, 445), kDefaut);
     ASSERT_EQ(s.size(), 1u);
-    EXPECT_EQ(s[0].description, "Crosshair held near an occluded opponent shortly before that opponent became visible.");
+    EXPECT_EQ(s[0].description,
+              "Crosshair held near an occluded opponent shortly before that opponent became visible.");
     EXPECT_EQ(essai::cles(s[0]), (Cles{"occludedHoldMs", "avgOccludedTargetErrorDeg", "revealDelayMs"}));
     EXPECT_EQ(essai::preuve(s[0], "occludedHoldMs"), 120.0);
     EXPECT_DOUBLE_EQ(essai::preuve(s[0], "avgOccludedTargetErrorDeg"), 1.0);
@@ -359,7 +375,7 @@ TEST(VisibleTracking, RunLengthAndDuration) {
     EXPECT_EQ(essai::preuve(s[0], "samples"), 4.0);
     EXPECT_EQ(s[0].frameTimestamps, (Horodatages{0, 100, 200, 350}));
     EXPECT_NEAR(s[0].strength, 0.35 + 0.3 * (1.0 - 0.5 / 0.95) + 0.25, 1e-12);
-    EXPECT_TRUE(detect_visible_tracking(suivi({0.5, 0.5, 0.5}, 200), kDefaut).empty());  // 3 samples, 400 ms
+    EXPECT_TRUE(detect_visible_tracking(suivi({0.5, 0.5, 0.5}, 200), kDefaut).empty());       // 3 samples, 400 ms
     EXPECT_TRUE(detect_visible_tracking(suivi({0.5, 0.5, 0.5, 0.5}, 116), kDefaut).empty());  // 348 ms
     EXPECT_TRUE(detect_visible_tracking(suivi({0.5, 0.5, 0.5, 0.5}, 120, 17.9), kDefaut).empty());
 }
@@ -382,7 +398,8 @@ TEST(VisibleTracking, RmsAndRatioLimitsAreInclusive) {
     EXPECT_EQ(essai::preuve(pile[0], "excellentTrackingRatio"), 0.7);
     EXPECT_NEAR(pile[0].strength, 0.35 + 0.25 * 0.7, 1e-12);
     EXPECT_TRUE(detect_visible_tracking(suivi({0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, b, b, 1.56}, 50), kDefaut).empty());
-    EXPECT_TRUE(detect_visible_tracking(suivi({0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.7, 0.7, 0.7, 0.7}, 50), kDefaut).empty());
+    EXPECT_TRUE(
+        detect_visible_tracking(suivi({0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.7, 0.7, 0.7, 0.7}, 50), kDefaut).empty());
     // Every sample excellent is not enough when rms is above 0.95.
     EngineThresholds large;
     large.trackingExcellentErrorDeg = 1.0;
@@ -405,7 +422,7 @@ TEST(OccludedTracking, ErrorAboveLimitEndsTheRunAndIsLeftOut) {
     EXPECT_DOUBLE_EQ(essai::preuve(s[0], "occludedTrackingRmsErrorDeg"), 1.0);
     EXPECT_EQ(s[1].startMs, 400);
     EXPECT_NEAR(s[1].strength, 0.55 + 240.0 / 1800.0, 1e-12);  // rms at the limit adds nothing
-    f.erase(f.begin() + 3);  // 160 ms left before the break
+    f.erase(f.begin() + 3);                                    // 160 ms left before the break
     EXPECT_EQ(detect_occluded_tracking(f, kDefaut).size(), 1u);
 }
 

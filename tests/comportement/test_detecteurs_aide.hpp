@@ -14,24 +14,20 @@
 
 namespace comportement::essai {
 
+// A frame of match "m1", player "p1"; setters chain. Visible or occluded frames get target "t1" unless told.
+// clang-format off
 class T {
 public:
-    explicit T(std::int64_t ts) {
-        f_.matchId = "m1";
-        f_.playerId = "p1";
-        f_.timestampMs = ts;
-    }
+    explicit T(std::int64_t ts) { f_.matchId = "m1"; f_.playerId = "p1"; f_.timestampMs = ts; }
     T& yaw(double v) { f_.yawDeg = v; return *this; }
     T& pitch(double v) { f_.pitchDeg = v; return *this; }
     T& visible(double err = 0.0) {
-        f_.targetVisible = true;
-        f_.targetAngularErrorDeg = err;
+        f_.targetVisible = true; f_.targetAngularErrorDeg = err;
         if (!f_.targetId) f_.targetId = "t1";
         return *this;
     }
     T& occulte(double occErr = 0.0) {
-        f_.targetOccluded = true;
-        f_.occludedTargetAngularErrorDeg = occErr;
+        f_.targetOccluded = true; f_.occludedTargetAngularErrorDeg = occErr;
         if (!f_.targetId) f_.targetId = "t1";
         return *this;
     }
@@ -46,11 +42,12 @@ public:
     T& souris(std::int32_t dx, std::int32_t dy) { f_.mouseDx = dx; f_.mouseDy = dy; return *this; }
     T& match(std::string m) { f_.matchId = std::move(m); return *this; }
     T& joueur(std::string p) { f_.playerId = std::move(p); return *this; }
-    operator TrameTelemetrie() const { return f_; }  // NOLINT: builder
+    operator TrameTelemetrie() const { return f_; }
 
 private:
     TrameTelemetrie f_;
 };
+// clang-format on
 
 inline LotTrames lot(std::vector<TrameTelemetrie> trames, std::string match = "m1", std::string joueur = "p1") {
     return LotTrames{std::move(match), std::move(joueur), std::move(trames)};

@@ -1,7 +1,8 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <algorithm>
+#include <random>
 #include <regex>
 #include <set>
 #include <string>
@@ -20,9 +21,7 @@ using essai::T;
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
-Signal signal_de(SignalCategory c, double force) {
-    return make_signal(c, T(0), 0, force, "d", {}, {});
-}
+Signal signal_de(SignalCategory c, double force) { return make_signal(c, T(0), 0, force, "d", {}, {}); }
 
 std::vector<Signal> serie(SignalCategory c, double force, int nombre) {
     std::vector<Signal> s;
@@ -96,6 +95,13 @@ TEST(Score, OnlyTheStrongestKPerCategoryCountWithDecayAndCap) {
     EXPECT_EQ(score_signals(s, deux), 25.4);
 }
 
+TEST(Score, NaNStrengthAddsNothing) {
+    std::vector<Signal> s = serie(SignalCategory::AimSnap, 0.9, 1);
+    s.push_back(signal_de(SignalCategory::AimSnap, std::nan("")));
+    s.push_back(signal_de(SignalCategory::StatisticalPersistence, std::nan("")));
+    EXPECT_EQ(score_signals(s, EngineThresholds{}), 19.4);
+}
+
 TEST(Score, RiskLevelCutOffs) {
     EXPECT_EQ(risk_level(0.0), "NORMAL");
     EXPECT_EQ(risk_level(29.9), "NORMAL");
@@ -139,9 +145,9 @@ TEST(Engine, FailsWithoutFramesAndJoinsValidationErrors) {
     const auto vide = run_engine(EngineThresholds{}, {});
     ASSERT_FALSE(vide);
     EXPECT_EQ(vide.error(), "au moins une trame de télémétrie est requise");
-    const auto invalide = analyse_match(EngineThresholds{}, essai::lot({T(1).match("").joueur(""), T(2).match("").joueur(""),
-                                                                         T(3).match("").joueur("")},
-                                                                        "", ""));
+    const auto invalide = analyse_match(
+        EngineThresholds{},
+        essai::lot({T(1).match("").joueur(""), T(2).match("").joueur(""), T(3).match("").joueur("")}, "", ""));
     ASSERT_FALSE(invalide);
     EXPECT_EQ(invalide.error(), "Missing match id.\nMissing player id.");
     // Warnings do not block.
@@ -158,8 +164,8 @@ TEST(Engine, AnalysesInTimeOrderAndReportsMetrics) {
     EXPECT_EQ(r->matchId, "premier");
     EXPECT_EQ(r->playerId, "j0");
     const std::vector<std::pair<std::string, double>> attendu{
-        {"frames", 4.0}, {"shots", 3.0}, {"hits", 2.0}, {"headshots", 1.0}, {"hitRate", 2.0 / 3.0},
-        {"headshotRate", 0.5}, {"signals", 0.0}, {"distinctSignalCategories", 0.0}};
+        {"frames", 4.0},        {"shots", 3.0},        {"hits", 2.0},    {"headshots", 1.0},
+        {"hitRate", 2.0 / 3.0}, {"headshotRate", 0.5}, {"signals", 0.0}, {"distinctSignalCategories", 0.0}};
     EXPECT_EQ(r->metrics, attendu);
     EXPECT_EQ(r->score, 0.0);
     EXPECT_EQ(r->level, "NORMAL");
@@ -247,6 +253,58 @@ TEST(Engine, EqualStrengthsKeepDetectorOrderAndExtraSignalComesLast) {
     EXPECT_EQ(s->signals[0].category, SignalCategory::StatisticalPersistence);
     EXPECT_EQ(s->signals[1].startMs, 600);  // unscaled run now outranks the scaled one
     EXPECT_DOUBLE_EQ(s->signals[2].strength, force * 0.2);
+}
+
+// A long random match where every detector fires: the engine's packed pass must find exactly what the public
+// detectors find on the records, in detector order before the strength sort.
+TEST(Engine, FindsWhatTheDetectorsFindInTheirOrder) {
+    std::mt19937_64 alea(7);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<TrameTelemetrie> f;
+    std::int64_t t = 0;
+    double lacet = 0.0;
+    int etat = 0;
+    double vitesse = 0.0;
+    double precision = 1.0;
+    for (int i = 0; i < 6000; ++i) {
+        t += 10 + static_cast<std::int64_t>(u(alea) * 20);
+        if (u(alea) < 0.05) {  // a new phase: hidden, occluded or visible, with its own target speed and aim
+            etat = static_cast<int>(u(alea) * 3);
+            vitesse = u(alea) * 40.0;
+            precision = u(alea) < 0.5 ? 0.8 : 3.0;
+        }
+        lacet += u(alea) < 0.03 ? (u(alea) - 0.5) * 60.0 : (u(alea) - 0.5) * 1.5;
+        T trame(t);
+        trame.yaw(lacet).vitesse(vitesse);
+        if (etat == 1) trame.occulte(u(alea) * precision);
+        if (etat == 2) trame.visible(u(alea) * precision);
+        if (u(alea) < 0.1) trame.tir();
+        if (u(alea) < 0.05) trame.touche();
+        if (u(alea) < 0.02) trame.sansCible();
+        f.push_back(trame);
+    }
+    const EngineThresholds th;
+    const auto pas = compute_angular_steps(f);
+    std::vector<Signal> attendu;
+    for (auto&& lot : {detect_aim_snap(f, pas, th), detect_micro_correction(f, pas, th),
+                       detect_reaction_time(f, pas, th), detect_visible_tracking(f, th), detect_pre_aim(f, th),
+                       detect_occluded_tracking(f, th), detect_visibility_shot_correlation(f, th)}) {
+        ASSERT_FALSE(lot.empty());
+        attendu.insert(attendu.end(), lot.begin(), lot.end());
+    }
+    std::stable_sort(attendu.begin(), attendu.end(),
+                     [](const Signal& a, const Signal& b) { return a.strength > b.strength; });
+    const auto r = run_engine(th, f);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->signals.size(), attendu.size());
+    for (std::size_t i = 0; i < attendu.size(); ++i) {
+        EXPECT_EQ(r->signals[i].category, attendu[i].category) << i;
+        EXPECT_EQ(r->signals[i].frameTimestamps, attendu[i].frameTimestamps) << i;
+        EXPECT_EQ(r->signals[i].evidence, attendu[i].evidence) << i;
+        EXPECT_EQ(r->signals[i].strength, attendu[i].strength) << i;
+        EXPECT_EQ(r->signals[i].description, attendu[i].description) << i;
+    }
+    EXPECT_EQ(r->score, score_signals(attendu, th));
 }
 
 TEST(Engine, ExtremeTimestampsNeverOverflow) {

@@ -74,6 +74,9 @@ TEST(TelemetrieLecture, LignesBlanchesEtNumeros) {
     EXPECT_TRUE(erreur("{}\n{\"matchId\":\"a\",\"MatchId\":\"b\"}").starts_with("ligne 2 : duplicate field `matchId`"));
     EXPECT_TRUE(erreur("{}  x").starts_with("ligne 1 : trailing characters"));
     EXPECT_EQ(erreur("{}\r"), "<accepted>");
+    // A NUL byte ends nothing: it is a character like any other.
+    EXPECT_EQ(erreur(std::string("{}\0x\n", 5)), "ligne 1 : trailing characters at line 1 column 3");
+    EXPECT_TRUE(erreur(std::string("{\"weaponId\":\"a\0\"}", 17)).starts_with("ligne 1 : control character"));
     EXPECT_EQ(erreur("\xef\xbb\xbf{}").substr(0, 20), "ligne 1 : expected v");
 }
 
@@ -116,13 +119,16 @@ TEST(TelemetrieLecture, GrandLotEtLignesLongues) {
         texte += R"({"matchId":"m","playerId":"p","timestampMs":)" + std::to_string(10000 - i / 2) +
             R"(,"mouseDx":)" + std::to_string(i) + "}\n";
     }
-    texte += R"({"matchId":"m","playerId":"p","timestampMs":0,"weaponId":")" + std::string(20000, 'w') + "\"}\n";
+    // Two-byte characters straddle the buffer boundaries.
+    std::string arme;
+    for (int i = 0; i < 10000; ++i) arme += "\u00e9";
+    texte += R"({"matchId":"m","playerId":"p","timestampMs":0,"weaponId":")" + arme + "\"}\n";
     auto r = lots(texte);
     ASSERT_TRUE(r) << r.error();
     ASSERT_EQ(r->size(), 1u);
     const auto& t = (*r)[0].trames;
     ASSERT_EQ(t.size(), 20001u);
-    EXPECT_EQ(t[0].weaponId.size(), 20000u);
+    EXPECT_EQ(t[0].weaponId, arme);
     for (std::size_t i = 1; i < t.size(); ++i) {
         ASSERT_LE(t[i - 1].timestampMs, t[i].timestampMs);
         if (t[i - 1].timestampMs == t[i].timestampMs) {

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "commun/unicode.hpp"
+
 #include "comportement/validation.hpp"
+#include "commun/unicode.hpp"
 #include "test_detecteurs_aide.hpp"
 
 namespace comportement {
@@ -50,6 +53,7 @@ TEST(Validation, FrameChecksKeepTheirOrderAndWarningsAreSeparate) {
     EXPECT_EQ(v.erreurs, (Textes{"frame[1]: angular errors/speeds cannot be negative.",
                                  "frame[1]: a target cannot be visible and occluded at the same instant."}));
     EXPECT_EQ(v.avertissements, Textes{"frame[1]: target state present without target id."});
+    EXPECT_EQ(erreurs_lot(essai::lot(trames)), v.erreurs);  // the analysis' errors-only path agrees
 }
 
 TEST(Validation, NonFiniteFieldsGiveOneErrorAndNaNIsNotNegative) {
@@ -94,13 +98,13 @@ TEST(Validation, TargetIdIsTrimmedOfUnicodeWhiteSpaceOnly) {
 }
 
 TEST(Validation, TrimHandlesEveryWhiteSpaceKindAndNothingElse) {
-    EXPECT_EQ(rogner_blancs("\x09\x0A\x0B\x0C\x0D a b \xE1\x9A\x80\xE2\x80\x80\xE2\x80\x8A\xE2\x80\xA9"
+    EXPECT_EQ(commun::rogner_unicode("\x09\x0A\x0B\x0C\x0D a b \xE1\x9A\x80\xE2\x80\x80\xE2\x80\x8A\xE2\x80\xA9"
                             "\xE2\x80\xAF\xE2\x81\x9F"),
               "a b");
-    EXPECT_EQ(rogner_blancs("\xEF\xBB\xBFx\x1C"), "\xEF\xBB\xBFx\x1C");  // BOM and U+001C stay
-    EXPECT_EQ(rogner_blancs("\xE1\xA0\x8E"), "\xE1\xA0\x8E");            // U+180E stays
-    EXPECT_EQ(rogner_blancs("\xC2\xA0\xC2"), "\xC2");  // a truncated sequence is not white space
-    EXPECT_EQ(rogner_blancs(""), "");
+    EXPECT_EQ(commun::rogner_unicode("\xEF\xBB\xBFx\x1C"), "\xEF\xBB\xBFx\x1C");  // BOM and U+001C stay
+    EXPECT_EQ(commun::rogner_unicode("\xE1\xA0\x8E"), "\xE1\xA0\x8E");            // U+180E stays
+    EXPECT_EQ(commun::rogner_unicode("\xC2\xA0\xC2"), "\xC2");                    // a truncated sequence is not white space
+    EXPECT_EQ(commun::rogner_unicode(""), "");
     // Batch ids are trimmed only to decide they are missing; frames still compare them byte for byte.
     std::vector<TrameTelemetrie> trames{T(1).match(" m "), T(2).match(" m "), T(3).match("m")};
     EXPECT_EQ(valider_lot(essai::lot(trames, " m ")).erreurs, Textes{"frame[2]: match id differs from batch."});

@@ -22,6 +22,15 @@ bool meme_fichier(const std::string& a, const std::string& b) {
     return !ec && egaux;
 }
 
+std::expected<void, std::string> aucune_entree_identique(const Arguments& arguments, const std::string& sortie) {
+    for (const std::string& entree : arguments.fichiers) {
+        if (meme_fichier(entree, sortie)) {
+            return std::unexpected(entree + " : fichier d'entrée identique à la sortie");
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 std::expected<void, std::string> convertir(const Arguments& arguments, Console console) {
@@ -30,16 +39,15 @@ std::expected<void, std::string> convertir(const Arguments& arguments, Console c
     }
     const std::string& chemin_sortie = *arguments.sortie;
     // Truncating the output first would destroy an input that is the output.
-    for (const std::string& entree : arguments.fichiers) {
-        if (meme_fichier(entree, chemin_sortie)) {
-            return std::unexpected(entree + " : fichier d'entrée identique à la sortie");
-        }
-    }
+    if (auto r = aucune_entree_identique(arguments, chemin_sortie); !r) return r;
 
     auto sortie = commun::SortieFichier::creer(chemin_sortie);
     if (!sortie) {
         return std::unexpected(chemin_sortie + " : " + sortie.error());
     }
+    // An input that did not exist before is now the file just created: it
+    // would read back the frames written into it.
+    if (auto r = aucune_entree_identique(arguments, chemin_sortie); !r) return r;
     comportement::BilanConversion total;
     for (const std::string& entree : arguments.fichiers) {
         auto fichier = commun::FichierLecture::ouvrir(entree);

@@ -41,13 +41,19 @@ std::vector<std::string> arguments_du_programme([[maybe_unused]] int argc, [[may
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-    // Lines end with LF only; texts are UTF-8.
+    // Lines end with LF only; texts are UTF-8. The console's code page is
+    // shared with the shell, so it is given back at the end.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+    const UINT page_console = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
 #endif
     const std::vector<std::string> arguments = arguments_du_programme(argc, argv);
     commun::SortieFlux sortie(stdout);
     commun::SortieFlux erreurs(stderr);
-    return calibrage::programme(arguments, calibrage::Console{sortie, erreurs});
+    const int statut = calibrage::programme(arguments, calibrage::Console{sortie, erreurs});
+#ifdef _WIN32
+    if (page_console != 0) SetConsoleOutputCP(page_console);
+#endif
+    return statut;
 }

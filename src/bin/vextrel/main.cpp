@@ -1,0 +1,104 @@
+// Entry point of the bench: the system's pieces, the process's arguments and streams.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "bin/vextrel/programme.hpp"
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <shellapi.h>
+
+namespace {
+
+std::string utf8_depuis_large(const wchar_t* texte) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, texte, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) {
+        return {};
+    }
+    std::string sortie(static_cast<std::size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, texte, -1, sortie.data(), n, nullptr, nullptr);
+    return sortie;
+}
+
+// Writes UTF-8 text to a standard handle: as UTF-16 on a console (whatever its code page),
+// as bytes otherwise (files and pipes get exactly the UTF-8 bytes, LF line ends).
+class TamponStandard final : public std::streambuf {
+public:
+    explicit TamponStandard(DWORD quel) : poignee_(GetStdHandle(quel)) {
+        DWORD mode = 0;
+        console_ = poignee_ != nullptr && poignee_ != INVALID_HANDLE_VALUE && GetConsoleMode(poignee_, &mode);
+    }
+    ~TamponStandard() override { vider(); }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) {
+            texte_.push_back(static_cast<char>(c));
+            if (c == '\n') {
+                vider();
+            }
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        texte_.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int sync() override {
+        vider();
+        return 0;
+    }
+
+private:
+    void vider() {
+        if (texte_.empty() || poignee_ == nullptr || poignee_ == INVALID_HANDLE_VALUE) {
+            texte_.clear();
+            return;
+        }
+        DWORD ecrits = 0;
+        if (console_) {
+            const int n = MultiByteToWideChar(CP_UTF8, 0, texte_.data(), static_cast<int>(texte_.size()), nullptr, 0);
+            std::wstring large(static_cast<std::size_t>(n), L'\0');
+            MultiByteToWideChar(CP_UTF8, 0, texte_.data(), static_cast<int>(texte_.size()), large.data(), n);
+            WriteConsoleW(poignee_, large.data(), static_cast<DWORD>(large.size()), &ecrits, nullptr);
+        } else {
+            WriteFile(poignee_, texte_.data(), static_cast<DWORD>(texte_.size()), &ecrits, nullptr);
+        }
+        texte_.clear();
+    }
+
+    HANDLE poignee_;
+    bool console_ = false;
+    std::string texte_;
+};
+
+}  // namespace
+
+int main() {
+    std::vector<std::string> arguments;
+    int nombre = 0;
+    wchar_t** liste = CommandLineToArgvW(GetCommandLineW(), &nombre);
+    for (int i = 1; liste != nullptr && i < nombre; ++i) {
+        arguments.push_back(utf8_depuis_large(liste[i]));
+    }
+    if (liste != nullptr) {
+        LocalFree(liste);
+    }
+    TamponStandard tampon_sortie(STD_OUTPUT_HANDLE);
+    TamponStandard tampon_erreurs(STD_ERROR_HANDLE);
+    std::ostream sortie(&tampon_sortie);
+    std::ostream erreurs(&tampon_erreurs);
+    auto plateforme = vextrel::plateforme_vextrel();
+    return vextrel::executer(arguments, *plateforme, sortie, erreurs);
+}
+
+#else
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    auto plateforme = vextrel::plateforme_vextrel();
+    return vextrel::executer(arguments, *plateforme, std::cout, std::cerr);
+}
+
+#endif
