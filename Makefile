@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` set up what is missing, build and run.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-asan demo bench windows clean
+.PHONY: all deps build build-asan test test-asan demo bench windows test-windows clean
 
 all: build
 
@@ -19,6 +19,24 @@ build-asan: deps
 test: build build-asan
 	ctest --preset linux -j $(JOBS)
 	ctest --preset linux-asan -j $(JOBS)
+
+# Windows x86-64 cross build (mingw-w64), then its command-line checks under wine64.
+windows: deps
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+test-windows: windows
+	bash tests/windows/vextrel_wine.sh
+
+# Builds only what the demo runs, so it stays quick on a fresh machine.
+demo: deps
+	cmake --preset linux >/dev/null
+	cmake --build --preset linux -j $(JOBS) --target calibrage generer_cohorte
+	bash scripts/demo.sh
+
+# Whole-command benchmarks of calibrage (see the script for its data and settings).
+bench: deps
+	bash bench/commandes_calibrage.sh
 
 clean:
 	rm -rf build

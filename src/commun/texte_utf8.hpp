@@ -52,15 +52,6 @@ inline std::optional<std::uint32_t> decoder(std::string_view s, std::size_t& i) 
     return point;
 }
 
-inline bool valide(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        if (!decoder(s, i)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 inline void ajouter(std::string& sortie, std::uint32_t point) {
     if (point < 0x80) {
         sortie.push_back(static_cast<char>(point));

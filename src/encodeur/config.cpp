@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "commun/decimal.hpp"
-#include "commun/texte_utf8.hpp"
+#include "commun/unicode.hpp"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -130,7 +130,7 @@ VariableEnv lire_variable(const char* nom) {
     if (brut == nullptr) {
         return v;
     }
-    if (!commun::utf8::valide(brut)) {
+    if (!commun::est_utf8_valide(brut)) {
         v.etat = VariableEnv::Etat::non_unicode;
         return v;
     }

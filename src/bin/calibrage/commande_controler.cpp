@@ -1,0 +1,97 @@
+// controler: how many players of a clean population a threshold set would still flag.
+#include <fmt/format.h>
+
+#include "bin/calibrage/commandes.hpp"
+#include "bin/calibrage/emission.hpp"
+#include "commun/fichier.hpp"
+#include "commun/unicode.hpp"
+#include "comportement/calibration.hpp"
+#include "comportement/controle.hpp"
+
+namespace calibrage {
+
+namespace {
+
+// The whole file as UTF-8 text; the error is the system's description (or the text's fault).
+std::expected<std::string, std::string> lire_texte(const std::string& chemin) {
+    auto fichier = commun::FichierLecture::ouvrir(chemin);
+    if (!fichier) {
+        return std::unexpected(std::move(fichier.error()));
+    }
+    std::string texte;
+    char tampon[65536];
+    for (;;) {
+        auto n = fichier->lire(tampon);
+        if (!n) {
+            return std::unexpected(std::move(n.error()));
+        }
+        if (*n == 0) {
+            break;
+        }
+        texte.append(tampon, *n);
+    }
+    if (!commun::est_utf8_valide(texte)) {
+        return std::unexpected(std::string("UTF-8 invalide"));
+    }
+    return texte;
+}
+
+std::expected<comportement::EngineThresholds, std::string> choisir_seuils(const Arguments& arguments,
+                                                                         Console console) {
+    if (!arguments.rapport) {
+        message(console, "seuils par défaut du moteur (pas de --rapport)\n");
+        return comportement::EngineThresholds{};
+    }
+    const std::string& chemin = *arguments.rapport;
+    auto texte = lire_texte(chemin);
+    if (!texte) {
+        return std::unexpected(chemin + " : " + texte.error());
+    }
+    auto rapport = comportement::rapport_calibration_depuis_json(*texte);
+    if (!rapport) {
+        return std::unexpected(chemin + " : " + rapport.error());
+    }
+    message(console, "seuils de la calibration « " + rapport->cohorte + " »\n");
+    return comportement::seuils_depuis_rapport(*rapport);
+}
+
+std::string joindre(const std::vector<std::string>& textes) {
+    std::string r;
+    for (std::size_t i = 0; i < textes.size(); ++i) {
+        if (i > 0) {
+            r += ", ";
+        }
+        r += textes[i];
+    }
+    return r;
+}
+
+}  // namespace
+
+std::expected<void, std::string> controler(const Arguments& arguments,
+                                           const std::vector<comportement::LotTrames>& lots, Console console) {
+    const auto seuils = choisir_seuils(arguments, console);
+    if (!seuils) {
+        return std::unexpected(seuils.error());
+    }
+    const comportement::RapportControle rapport = comportement::controler_lots(lots, *seuils);
+
+    std::string texte = fmt::format("{} match(s) analysés ({} invalides ignorés) · {} à REVIEW ou plus = {:.1f} %\n",
+                                    rapport.matchs, rapport.invalides, rapport.reviewOuPlus,
+                                    rapport.tauxReviewOuPlus * 100.0);
+    const std::size_t affichees = std::min<std::size_t>(rapport.lignes.size(), 10);
+    for (std::size_t i = 0; i < affichees; ++i) {
+        const comportement::LigneControle& l = rapport.lignes[i];
+        texte += fmt::format("  {:>5.1f}  {:<16} {} / {}  [{}]\n", l.score, l.niveau, l.matchId, l.joueurId,
+                             joindre(l.categories));
+    }
+    if (rapport.tauxReviewOuPlus > 0.01) {
+        texte += "⚠ Sur une population propre ce taux devrait être quasi nul : remonte les seuils des catégories "
+                 "listées ci-dessus.\n";
+    }
+    message(console, texte);
+
+    return emettre_json(arguments, comportement::rapport_controle_json(rapport), console);
+}
+
+}  // namespace calibrage

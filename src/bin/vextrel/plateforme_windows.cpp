@@ -1,0 +1,104 @@
+// The bench on Windows: top-level windows through user32, cloaking through the compositor,
+// process image names through kernel32, and the system's temporary directory.
+#include <windows.h>
+#include <dwmapi.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bin/vextrel/fenetres.hpp"
+#include "bin/vextrel/programme.hpp"
+#include "commun/temporaire_windows.hpp"
+#include "commun/texte_windows.hpp"
+#include "enregistrement/plateforme.hpp"
+
+namespace vextrel {
+
+namespace {
+
+HWND hwnd(PoigneeFenetre fenetre) { return reinterpret_cast<HWND>(static_cast<std::intptr_t>(fenetre)); }
+
+std::string texte_utf16(const wchar_t* texte, std::size_t longueur) {
+    return commun::utf8_avec_pertes(std::u16string_view(reinterpret_cast<const char16_t*>(texte), longueur));
+}
+
+BOOL CALLBACK collecter(HWND fenetre, LPARAM liste) {
+    reinterpret_cast<std::vector<PoigneeFenetre>*>(liste)->push_back(
+        static_cast<PoigneeFenetre>(reinterpret_cast<std::intptr_t>(fenetre)));
+    return TRUE;
+}
+
+class FenetresWin32 final : public Fenetres {
+public:
+    std::vector<PoigneeFenetre> enumerer() override {
+        std::vector<PoigneeFenetre> liste;
+        // A failed enumeration leaves the windows collected so far.
+        (void)EnumWindows(collecter, reinterpret_cast<LPARAM>(&liste));
+        return liste;
+    }
+
+    bool visible(PoigneeFenetre fenetre) override { return IsWindowVisible(hwnd(fenetre)) != FALSE; }
+
+    bool possedee(PoigneeFenetre fenetre) override { return GetWindow(hwnd(fenetre), GW_OWNER) != nullptr; }
+
+    bool fenetre_outil(PoigneeFenetre fenetre) override {
+        return (static_cast<DWORD>(GetWindowLongW(hwnd(fenetre), GWL_EXSTYLE)) & WS_EX_TOOLWINDOW) != 0;
+    }
+
+    std::optional<bool> masquee(PoigneeFenetre fenetre) override {
+        DWORD masque = 0;
+        if (FAILED(DwmGetWindowAttribute(hwnd(fenetre), DWMWA_CLOAKED, &masque, sizeof(masque)))) {
+            return std::nullopt;
+        }
+        return masque != 0;
+    }
+
+    std::size_t longueur_titre(PoigneeFenetre fenetre) override {
+        std::array<wchar_t, 256> titre{};
+        const int longueur = GetWindowTextW(hwnd(fenetre), titre.data(), static_cast<int>(titre.size()));
+        return longueur > 0 ? static_cast<std::size_t>(longueur) : 0;
+    }
+
+    std::string nom_executable(PoigneeFenetre fenetre) override {
+        DWORD processus = 0;
+        GetWindowThreadProcessId(hwnd(fenetre), &processus);
+        HANDLE poignee = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processus);
+        if (poignee == nullptr) {
+            return {};
+        }
+        std::array<wchar_t, 520> chemin{};
+        DWORD longueur = static_cast<DWORD>(chemin.size());
+        const BOOL lu = QueryFullProcessImageNameW(poignee, 0, chemin.data(), &longueur);
+        CloseHandle(poignee);
+        if (!lu) {
+            return {};
+        }
+        const std::string complet = texte_utf16(chemin.data(), std::min<std::size_t>(longueur, chemin.size()));
+        return std::string(apres_dernier(complet, '\\'));
+    }
+};
+
+class PlateformeWindows final : public PlateformeVextrel {
+public:
+    std::filesystem::path dossier_temporaire() override { return commun::dossier_temporaire_windows(); }
+    Fenetres& fenetres() override { return fenetres_; }
+    void attendre_une_seconde() override { Sleep(1000); }
+    std::shared_ptr<enregistrement::Plateforme> enregistrement() override {
+        return enregistrement::plateforme_systeme();
+    }
+
+private:
+    FenetresWin32 fenetres_;
+};
+
+}  // namespace
+
+std::unique_ptr<PlateformeVextrel> plateforme_vextrel() { return std::make_unique<PlateformeWindows>(); }
+
+}  // namespace vextrel

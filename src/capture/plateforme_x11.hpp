@@ -1,0 +1,39 @@
+#pragma once
+// The X11 device and window capture behind the portable capture interfaces.
+#include <memory>
+#include <string>
+
+#include "capture/affichage_x11.hpp"
+#include "capture/capture.hpp"
+#include "capture/capture_x11.hpp"
+
+namespace capture {
+
+// No graphics adapter is involved on Linux: the "device" is the X display, which every
+// piece of the recording needs.
+class PeripheriqueX11 : public Peripherique {
+public:
+    explicit PeripheriqueX11(ConnexionX11 connexion) : connexion(std::move(connexion)) {}
+    ConnexionX11 connexion;
+};
+
+// Copies a polled X image into the capture state by the portable arrival rule.
+class ImageArriveeX11 : public ImageArrivee {
+public:
+    ImageArriveeX11(const std::uint8_t* pixels, std::size_t pas) : pixels_(pixels), pas_(pas) {}
+    std::expected<RefTexture, commun::Erreur> creer_image(std::uint32_t largeur, std::uint32_t hauteur) override;
+    void copier_vers(Texture& destination, std::uint32_t largeur, std::uint32_t hauteur) override;
+
+private:
+    const std::uint8_t* pixels_;
+    std::size_t pas_;
+};
+
+class CaptureFenetreX11 : public CaptureFenetre {
+public:
+    explicit CaptureFenetreX11(std::shared_ptr<EtatCapture> etat) : CaptureFenetre(std::move(etat)) {}
+    // Declared after the base's state so it stops (and joins its thread) first.
+    std::unique_ptr<CaptureX11> capture;
+};
+
+}  // namespace capture

@@ -1,0 +1,322 @@
+#include "comportement/calibration.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "commun/json_ecriture.hpp"
+#include "commun/json_lecture.hpp"
+#include "commun/temps_utc.hpp"
+#include "comportement/detecteurs.hpp"
+#include "comportement/validation.hpp"
+
+namespace comportement {
+
+namespace {
+
+bool avant(const TrameTelemetrie& a, const TrameTelemetrie& b) { return a.timestampMs < b.timestampMs; }
+
+void collecter_tries(std::span<const TrameTelemetrie> trames, EchantillonsMetriques& e) {
+    const std::vector<AngularStep> pas = compute_angular_steps(trames);
+    for (const AngularStep& s : pas) {
+        if (s.frame->targetVisible) {
+            e.visibleAngularVelocityDegPerSec.push_back(s.angularVelocityDegPerSec);
+            e.absAngularAccelerationDegPerSec2.push_back(std::fabs(s.angularAccelerationDegPerSec2));
+        }
+    }
+    for (const TrameTelemetrie& t : trames) {
+        if (t.targetVisible && t.targetAngularSpeedDegPerSec >= kVitesseCibleMobileDegParSec) {
+            e.movingVisibleTargetErrorDeg.push_back(t.targetAngularErrorDeg);
+        }
+    }
+    // The ReactionTime detector's own reveal and reaction rule, with its default search window.
+    for (std::size_t i = 1; i < trames.size(); ++i) {
+        if (!is_reaction_reveal(trames, i)) {
+            continue;
+        }
+        if (const auto r = find_reaction(trames, pas, i, kFenetreReactionMs)) {
+            e.visibilityToActionReactionMs.push_back(static_cast<double>(r->delayMs));
+        }
+    }
+}
+
+// The finite samples, sorted ascending. Stable, so equal values (0.0 and -0.0) keep their input
+// order and the percentiles do not depend on the sort algorithm.
+std::vector<double> finis_tries(std::span<const double> echantillons) {
+    std::vector<double> tries;
+    tries.reserve(echantillons.size());
+    for (double v : echantillons) {
+        if (std::isfinite(v)) {
+            tries.push_back(v);
+        }
+    }
+    std::stable_sort(tries.begin(), tries.end());
+    return tries;
+}
+
+// Sorting once and reading the seven percentiles from it is what calling `percentile` seven times
+// computes, without six more sorts.
+Distribution distribution_triee(std::string_view metrique, std::uint64_t total, std::span<const double> tries) {
+    Distribution d;
+    d.metrique = std::string(metrique);
+    d.echantillons = total;
+    d.p001 = percentile_trie(tries, 0.001);
+    d.p01 = percentile_trie(tries, 0.01);
+    d.p05 = percentile_trie(tries, 0.05);
+    d.p50 = percentile_trie(tries, 0.5);
+    d.p95 = percentile_trie(tries, 0.95);
+    d.p99 = percentile_trie(tries, 0.99);
+    d.p999 = percentile_trie(tries, 0.999);
+    return d;
+}
+
+std::string joindre(const std::vector<std::string>& textes, std::string_view separateur) {
+    std::string r;
+    for (std::size_t i = 0; i < textes.size(); ++i) {
+        if (i > 0) {
+            r += separateur;
+        }
+        r += textes[i];
+    }
+    return r;
+}
+
+namespace json = commun::json;
+
+constexpr json::Champ kChampsDistribution[] = {
+    json::champ<&Distribution::metrique>("metrique"),
+    json::champ<&Distribution::echantillons>("echantillons"),
+    json::champ<&Distribution::p001>("p001"),
+    json::champ<&Distribution::p01>("p01"),
+    json::champ<&Distribution::p05>("p05"),
+    json::champ<&Distribution::p50>("p50"),
+    json::champ<&Distribution::p95>("p95"),
+    json::champ<&Distribution::p99>("p99"),
+    json::champ<&Distribution::p999>("p999"),
+};
+constexpr json::Schema kSchemaDistribution = json::schema<Distribution>(
+    "struct Distribution", kChampsDistribution, {.cles_requises = true, .minimum_tableau = 9});
+
+constexpr json::Champ kChampsRecommandations[] = {
+    json::champ<&Recommandations::snapVitesseDegS>("snapVitesseDegS"),
+    json::champ<&Recommandations::snapAccelMinDegS2>("snapAccelMinDegS2"),
+    json::champ<&Recommandations::reactionTresRapideMs>("reactionTresRapideMs"),
+    json::champ<&Recommandations::reactionSuspecteMs>("reactionSuspecteMs"),
+    json::champ<&Recommandations::suiviExcellentErreurDeg>("suiviExcellentErreurDeg"),
+};
+constexpr json::Schema kSchemaRecommandations = json::schema<Recommandations>(
+    "struct Recommandations", kChampsRecommandations, {.cles_requises = true, .minimum_tableau = 5});
+
+constexpr json::Champ kChampsRapport[] = {
+    json::champ<&RapportCalibration::genereLe>("genereLe"),
+    json::champ<&RapportCalibration::matchs>("matchs"),
+    json::champ<&RapportCalibration::trames>("trames"),
+    json::champ<&RapportCalibration::cohorte>("cohorte"),
+    json::champ<&RapportCalibration::distributions>("distributions", kSchemaDistribution),
+    json::champ<&RapportCalibration::recommandations>("recommandations", kSchemaRecommandations),
+    json::champ<&RapportCalibration::avertissement>("avertissement"),
+};
+constexpr json::Schema kSchemaRapport = json::schema<RapportCalibration>(
+    "struct RapportCalibration", kChampsRapport, {.cles_requises = true, .minimum_tableau = 7});
+
+void ecrire_distribution(json::EcrivainJson& w, const Distribution& d) {
+    w.debut_objet();
+    w.cle("metrique");
+    w.chaine(d.metrique);
+    w.cle("echantillons");
+    w.naturel(d.echantillons);
+    const std::pair<std::string_view, double> valeurs[] = {
+        {"p001", d.p001}, {"p01", d.p01}, {"p05", d.p05}, {"p50", d.p50},
+        {"p95", d.p95},   {"p99", d.p99}, {"p999", d.p999},
+    };
+    for (const auto& [cle, v] : valeurs) {
+        w.cle(cle);
+        w.flottant(v);
+    }
+    w.fin_objet();
+}
+
+}  // namespace
+
+void collecter_echantillons(std::span<const TrameTelemetrie> trames, EchantillonsMetriques& echantillons) {
+    // Batches from the reader are already in time order; copy only when they are not.
+    if (std::is_sorted(trames.begin(), trames.end(), avant)) {
+        collecter_tries(trames, echantillons);
+        return;
+    }
+    std::vector<TrameTelemetrie> copie(trames.begin(), trames.end());
+    std::stable_sort(copie.begin(), copie.end(), avant);
+    collecter_tries(copie, echantillons);
+}
+
+double percentile_trie(std::span<const double> tries, double q) {
+    if (tries.empty()) {
+        return 0.0;
+    }
+    q = std::fmin(std::fmax(q, 0.0), 1.0);
+    const double x = static_cast<double>(tries.size() - 1) * q;
+    const double bas = std::floor(x);
+    const double haut = std::ceil(x);
+    const auto lo = static_cast<std::size_t>(bas);
+    const auto hi = static_cast<std::size_t>(haut);
+    if (lo == hi) {
+        return tries[lo];
+    }
+    const double f = x - bas;
+    return f * tries[hi] + (1.0 - f) * tries[lo];
+}
+
+double percentile(std::span<const double> echantillons, double q) {
+    const std::vector<double> tries = finis_tries(echantillons);
+    return percentile_trie(tries, q);
+}
+
+Distribution construire_distribution(std::string_view metrique, std::span<const double> echantillons) {
+    const std::vector<double> tries = finis_tries(echantillons);
+    return distribution_triee(metrique, echantillons.size(), tries);
+}
+
+std::int64_t arrondir_reaction_ms(double ms) {
+    std::int64_t v = 0;
+    if (std::isnan(ms)) {
+        v = 0;
+    } else {
+        const double r = std::round(ms);  // halves away from zero
+        // 2^63 is exactly representable; anything at or past it saturates.
+        if (r >= 9223372036854775808.0) {
+            v = std::numeric_limits<std::int64_t>::max();
+        } else if (r < -9223372036854775808.0) {
+            v = std::numeric_limits<std::int64_t>::min();
+        } else {
+            v = static_cast<std::int64_t>(r);
+        }
+    }
+    return std::max<std::int64_t>(v, 1);
+}
+
+std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const LotTrames> lots,
+                                                             std::string_view cohorte) {
+    if (lots.empty()) {
+        return std::unexpected(std::string("au moins un match propre est requis"));
+    }
+    EchantillonsMetriques e;
+    std::uint64_t trames = 0;
+    for (const LotTrames& lot : lots) {
+        const ValidationLot v = valider_lot(lot);
+        if (!v.valide) {
+            return std::unexpected("lot de calibration invalide " + lot.matchId + " : " + joindre(v.erreurs, "; "));
+        }
+        collecter_echantillons(lot.trames, e);
+        trames += lot.trames.size();
+    }
+
+    RapportCalibration r;
+    r.genereLe = commun::maintenant_utc();
+    r.matchs = lots.size();
+    r.trames = trames;
+    r.cohorte = std::string(cohorte);
+
+    std::vector<double>* listes[] = {
+        &e.visibleAngularVelocityDegPerSec,
+        &e.absAngularAccelerationDegPerSec2,
+        &e.visibilityToActionReactionMs,
+        &e.movingVisibleTargetErrorDeg,
+    };
+    // The lists are ours: filtered and sorted in place, once each, for the distributions and the
+    // recommendations alike.
+    r.distributions.reserve(kMetriques.size());
+    for (std::size_t i = 0; i < kMetriques.size(); ++i) {
+        std::vector<double>& l = *listes[i];
+        const std::uint64_t total = l.size();
+        std::erase_if(l, [](double v) { return !std::isfinite(v); });
+        std::stable_sort(l.begin(), l.end());
+        r.distributions.push_back(distribution_triee(kMetriques[i], total, l));
+    }
+
+    Recommandations& rec = r.recommandations;
+    rec.snapVitesseDegS = std::fmax(percentile_trie(*listes[0], 0.999), 1.0);
+    rec.snapAccelMinDegS2 = std::fmax(percentile_trie(*listes[1], 0.999), 1.0);
+    rec.reactionTresRapideMs = arrondir_reaction_ms(percentile_trie(*listes[2], 0.001));
+    rec.reactionSuspecteMs = arrondir_reaction_ms(percentile_trie(*listes[2], 0.01));
+    rec.suiviExcellentErreurDeg = std::fmax(percentile_trie(*listes[3], 0.01), 0.01);
+
+    r.avertissement = std::string(kAvertissementRapport);
+    return r;
+}
+
+std::vector<std::string> avertissements_calibration(const RapportCalibration& rapport) {
+    std::vector<std::string> textes;
+    for (const Distribution& d : rapport.distributions) {
+        if (d.echantillons == 0) {
+            textes.push_back(d.metrique + " : aucun échantillon");
+        } else if (d.metrique == kMetriques[2] && d.echantillons < 1000) {
+            textes.push_back(d.metrique + " : " + std::to_string(d.echantillons) +
+                             " échantillons seulement (minimum conseillé 1000) — seuils de réaction peu fiables");
+        }
+    }
+    if (rapport.matchs < 30) {
+        textes.push_back("seulement " + std::to_string(rapport.matchs) +
+                         " match(s) : ajoute des matchs propres de la même cohorte");
+    }
+    return textes;
+}
+
+EngineThresholds seuils_depuis_rapport(const RapportCalibration& rapport) {
+    EngineThresholds s;
+    const Recommandations& r = rapport.recommandations;
+    s.aimSnapMinVelocityDegPerSec = r.snapVitesseDegS;
+    s.aimSnapMinAccelDegPerSec2 = r.snapAccelMinDegS2;
+    s.reactionVeryFastMs = r.reactionTresRapideMs;
+    s.reactionSuspectMs = r.reactionSuspecteMs;
+    s.trackingExcellentErrorDeg = r.suiviExcellentErreurDeg;
+    return s;
+}
+
+std::string rapport_calibration_json(const RapportCalibration& rapport) {
+    std::string texte;
+    json::EcrivainJson w(texte, true);
+    w.debut_objet();
+    w.cle("genereLe");
+    w.chaine(rapport.genereLe);
+    w.cle("matchs");
+    w.naturel(rapport.matchs);
+    w.cle("trames");
+    w.naturel(rapport.trames);
+    w.cle("cohorte");
+    w.chaine(rapport.cohorte);
+    w.cle("distributions");
+    w.debut_tableau();
+    for (const Distribution& d : rapport.distributions) {
+        ecrire_distribution(w, d);
+    }
+    w.fin_tableau();
+    const Recommandations& r = rapport.recommandations;
+    w.cle("recommandations");
+    w.debut_objet();
+    w.cle("snapVitesseDegS");
+    w.flottant(r.snapVitesseDegS);
+    w.cle("snapAccelMinDegS2");
+    w.flottant(r.snapAccelMinDegS2);
+    w.cle("reactionTresRapideMs");
+    w.entier(r.reactionTresRapideMs);
+    w.cle("reactionSuspecteMs");
+    w.entier(r.reactionSuspecteMs);
+    w.cle("suiviExcellentErreurDeg");
+    w.flottant(r.suiviExcellentErreurDeg);
+    w.fin_objet();
+    w.cle("avertissement");
+    w.chaine(rapport.avertissement);
+    w.fin_objet();
+    return texte;
+}
+
+std::expected<RapportCalibration, std::string> rapport_calibration_depuis_json(std::string_view texte) {
+    json::Lecteur lecteur;
+    RapportCalibration r;
+    if (auto ok = lecteur.lire(texte, kSchemaRapport, r); !ok) {
+        return std::unexpected(std::move(ok.error()));
+    }
+    return r;
+}
+
+}  // namespace comportement

@@ -1,0 +1,235 @@
+// Reference counting of our COM pointer and of the capture's handler objects, and the
+// system texts of HRESULTs, checked on Windows (wine) without a GPU.
+#include <windows.h>
+#include <objidl.h>
+#include <unknwn.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "capture/capture.hpp"
+#include "capture/delegue_windows.hpp"
+#include "capture/peripherique_windows.hpp"
+#include "capture/wgc_abi_windows.hpp"
+#include "commun/com_windows.hpp"
+#include "commun/console_windows.hpp"
+#include "commun/hresult_windows.hpp"
+#include "commun/temporaire_windows.hpp"
+#include "creation_encodeur_test.hpp"
+#include "demarrage_test.hpp"
+#include "encodeur_test.hpp"
+#include "gestionnaire_test.hpp"
+#include "conversion/conversion.hpp"
+#include "encodeur/config.hpp"
+#include "encodeur/encodeur.hpp"
+
+namespace {
+
+int echecs = 0;
+
+void verifier(bool condition, const char* description) {
+    if (!condition) {
+        std::fprintf(stderr, "ÉCHEC : %s\n", description);
+        ++echecs;
+    }
+}
+
+// A plain COM object that records its count and its end.
+struct Compteur final : IUnknown {
+    ULONG compte = 1;
+    bool* detruit;
+    explicit Compteur(bool* d) : detruit(d) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
+        if (IsEqualIID(iid, __uuidof(IUnknown))) {
+            *objet = this;
+            AddRef();
+            return S_OK;
+        }
+        *objet = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG reste = --compte;
+        if (reste == 0) {
+            *detruit = true;
+        }
+        return reste;
+    }
+};
+
+void pointeur_com() {
+    bool detruit = false;
+    Compteur objet(&detruit);
+    {
+        auto a = commun::Com<IUnknown>::adopter(&objet);
+        verifier(objet.compte == 1, "adopter n'ajoute pas de référence");
+        {
+            commun::Com<IUnknown> b = a;
+            verifier(objet.compte == 2, "la copie ajoute une référence");
+            commun::Com<IUnknown> c = std::move(b);
+            verifier(objet.compte == 2 && !b, "le déplacement transfère la référence");
+            c = a;
+            verifier(objet.compte == 2, "l'affectation du même objet garde le compte");
+        }
+        verifier(objet.compte == 1, "les copies rendent leurs références");
+        commun::Com<IUnknown> d;
+        verifier(SUCCEEDED(a.interroger(d)) && objet.compte == 2, "interroger ajoute une référence");
+        commun::Com<IInspectable> e;
+        verifier(a.interroger(e) == E_NOINTERFACE && !e, "interface absente : pointeur vide");
+        IUnknown** sortie = d.put();
+        verifier(objet.compte == 1 && *sortie == nullptr, "put libère l'ancienne référence");
+        auto f = commun::Com<IUnknown>::partager(&objet);
+        verifier(objet.compte == 2, "partager ajoute une référence");
+    }
+    verifier(objet.compte == 0 && detruit, "dernière référence rendue");
+}
+
+struct Gestionnaire final : capture::Delegue<capture::abi::IGestionnaireClosed, Gestionnaire> {
+    bool* detruit;
+    int* appels;
+    Gestionnaire(bool* d, int* a) : detruit(d), appels(a) {}
+    ~Gestionnaire() { *detruit = true; }
+    HRESULT STDMETHODCALLTYPE Invoke(capture::abi::IGraphicsCaptureItem*, IInspectable*) override {
+        ++*appels;
+        return S_OK;
+    }
+};
+
+void delegue() {
+    bool detruit = false;
+    int appels = 0;
+    auto gestionnaire = Gestionnaire::creer(&detruit, &appels);
+    IUnknown* inconnu = nullptr;
+    verifier(gestionnaire->QueryInterface(__uuidof(IUnknown), reinterpret_cast<void**>(&inconnu)) == S_OK &&
+                 inconnu != nullptr,
+             "IUnknown");
+    void* agile = nullptr;
+    verifier(gestionnaire->QueryInterface(__uuidof(IAgileObject), &agile) == S_OK && agile != nullptr, "IAgileObject");
+    void* propre = nullptr;
+    verifier(gestionnaire->QueryInterface(capture::abi::IGestionnaireClosed::iid, &propre) == S_OK && propre != nullptr,
+             "interface du gestionnaire");
+    void* autre = reinterpret_cast<void*>(1);
+    verifier(gestionnaire->QueryInterface(capture::abi::IGestionnaireFrameArrived::iid, &autre) == E_NOINTERFACE &&
+                 autre == nullptr,
+             "l'autre gestionnaire est refusé");
+    verifier(gestionnaire->QueryInterface(__uuidof(IUnknown), nullptr) == E_POINTER, "sortie nulle");
+    if (propre != nullptr) {
+        static_cast<capture::abi::IGestionnaireClosed*>(propre)->Invoke(nullptr, nullptr);
+    }
+    verifier(appels == 1, "Invoke par l'interface obtenue");
+    // What an event source does: hold a reference beyond the creator's.
+    if (inconnu == nullptr || agile == nullptr || propre == nullptr) {
+        return;
+    }
+    gestionnaire->AddRef();
+    inconnu->Release();
+    static_cast<IUnknown*>(agile)->Release();
+    static_cast<IUnknown*>(propre)->Release();
+    gestionnaire.reset();
+    verifier(!detruit, "la source garde l'objet en vie");
+    verifier(static_cast<capture::abi::IGestionnaireClosed*>(propre)->Release() == 0 && detruit,
+             "libéré à la dernière référence");
+}
+
+void textes_hresult() {
+    const std::string refus = commun::texte_hresult(E_ACCESSDENIED);
+    verifier(!refus.empty() && refus.find('\r') == std::string::npos && refus.find('\n') == std::string::npos,
+             "texte du système sur une ligne");
+    verifier(commun::texte_hresult(static_cast<HRESULT>(0xA0001234)) == "HRESULT 0xA0001234",
+             "code inconnu en hexadécimal");
+    verifier(commun::erreur_hresult(E_ACCESSDENIED).chaine() == refus, "erreur porte le texte");
+}
+
+void dossier_temporaire() {
+    const std::wstring dossier = commun::dossier_temporaire_windows().wstring();
+    wchar_t attendu[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, attendu);
+    verifier(!dossier.empty() && dossier.back() == L'\\', "dossier temporaire terminé par une barre oblique inverse");
+    verifier(dossier == std::wstring(attendu, n), "même dossier que GetTempPathW pour un processus ordinaire");
+}
+
+// The pipeline's set-up calls against the system's own D3D11, DXGI, capture and Media
+// Foundation: prints what each step gave, one line each, for the script to judge.
+int chaine_de_traitement() {
+    auto peripherique = capture::creer_peripherique();
+    if (!peripherique) {
+        std::printf("peripherique : erreur %s\n", peripherique.error().chaine().c_str());
+        return 0;
+    }
+    auto& d3d = static_cast<capture::PeripheriqueD3D&>(**peripherique);
+    std::printf("peripherique : %s (0x%04X)\n", d3d.nom.c_str(), d3d.id_fournisseur);
+    verifier(d3d.peripherique && d3d.contexte, "périphérique et contexte présents");
+    verifier(!d3d.nom.empty() && d3d.nom.find('\0') == std::string::npos, "nom de la carte sans NUL");
+    const int avant = echecs;
+    verifier_gestionnaires(d3d, verifier);
+    std::printf("gestionnaires : %s\n", echecs == avant ? "ok" : "ÉCHEC");
+    const int avant_demarrage = echecs;
+    verifier_demarrage(d3d, verifier);
+    std::printf("démarrage et arrêt de la capture : %s\n", echecs == avant_demarrage ? "ok" : "ÉCHEC");
+    const int avant_encodeur = echecs;
+    verifier_transformee(d3d, verifier);
+    std::printf("transformée : %s\n", echecs == avant_encodeur ? "ok" : "ÉCHEC");
+    const int avant_creation = echecs;
+    verifier_creation_encodeur(d3d, verifier);
+    std::printf("création de l'encodeur : %s\n", echecs == avant_creation ? "ok" : "ÉCHEC");
+
+    auto moteur = conversion::creer_moteur_nv12(
+        **peripherique, conversion::parametres_conversion(1920, 1080, 1280, 720, 30, 4));
+    if (moteur) {
+        std::printf("conversion : %zu surfaces\n", (*moteur)->nombre_sorties());
+        verifier((*moteur)->nombre_sorties() == 4, "quatre surfaces NV12");
+    } else {
+        std::printf("conversion : erreur %s\n", moteur.error().chaine().c_str());
+    }
+
+    encodeur::OptionsDiagnostic options;
+    auto transformee = encodeur::creer_transformee(**peripherique, encodeur::ConfigEncodeur{}, options);
+    if (transformee) {
+        std::printf("encodeur : créé\n");
+        (*transformee)->terminer_flux();
+    } else {
+        const std::string texte = transformee.error().chaine();
+        std::printf("encodeur : erreur %s\n", texte.c_str());
+        verifier(texte.find('\0') == std::string::npos, "message d'erreur sans NUL");
+        if (texte.starts_with("aucun encodeur")) {
+            verifier(texte == encodeur::message_aucun_encodeur(d3d.nom), "message complet avec le nom de la carte");
+            verifier(texte.ends_with(" \xc2\xbb"), "message fermé par un guillemet");
+        }
+    }
+
+    auto capture = capture::demarrer_capture(
+        **peripherique, static_cast<capture::PoigneeFenetre>(reinterpret_cast<std::intptr_t>(GetDesktopWindow())),
+        false);
+    if (capture) {
+        std::printf("capture : démarrée\n");
+    } else {
+        std::printf("capture : erreur %s\n", capture.error().chaine().c_str());
+    }
+    return echecs == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main() {
+    if (GetCommandLineW() != nullptr && std::wstring_view(GetCommandLineW()).ends_with(L" chaine")) {
+        return chaine_de_traitement();
+    }
+    // "erreur": writes diagnostic-like lines, for the script to compare the bytes.
+    if (GetCommandLineW() != nullptr && std::wstring_view(GetCommandLineW()).ends_with(L" erreur")) {
+        commun::ecrire_erreur_standard("\tcodecapi GOP = Some(60)\n");
+        commun::ecrire_erreur_standard("codecapi SetValue(95F31B26-95A4-41AA-9303-246A7FC6EEF1, 60) refusé : é\n");
+        return 0;
+    }
+    pointeur_com();
+    delegue();
+    textes_hresult();
+    dossier_temporaire();
+    if (echecs == 0) {
+        std::fputs("ok\n", stdout);
+        return 0;
+    }
+    return 1;
+}
