@@ -113,7 +113,6 @@ struct Personnage {
     Angles dir;
     double distance = 0.0;
     bool visible = false;
-    bool dansChamp = false;
     double vuJusqua = -1.0;
     // Peeking from cover: where he hides, where he steps out, how many more times.
     Point2 abri;
@@ -134,7 +133,7 @@ struct Traits {
     double placement;      // deg, crosshair placement spread
     double degParCompte;   // view degrees per mouse count
     double seuilAjustement;
-    double ecoute;  // how often footsteps decide which corner to hold
+    double ecoute;         // how often footsteps decide which corner to hold
 };
 
 }  // namespace
@@ -187,14 +186,14 @@ struct SimulationMatch::Etat {
     bool bot = false;  // this engagement is driven by the aimbot
     // Perception of a new opponent.
     int enAttente = -1;
+    double attenteFin = 0.0;
     bool attenteBot = false;
-    bool botArme = false;
+    bool botArme = false;  // the aimbot key is held
     double basculeBot = 0.0;
+    double prochaineRecherche = 0.0;  // next look for an opponent to follow through cover
     // The target telemetry attributes to the local player at the last tick (index in autres).
     ConvertisseurLocal convertisseur;
     int cibleTelemetrie = -1;
-    double attenteFin = 0.0;
-    double prochaineRecherche = 0.0;
     // Shooting.
     double prochainTir = 0.0;
     int rafaleRestante = 0;
@@ -544,7 +543,8 @@ struct SimulationMatch::Etat {
         changementGarde = t + alea.uniforme(1.5, 3.0);
     }
 
-    void engager(int indice, bool parBot) {
+    // `suivaitDejaAuMur`: the wallhack was already following him through cover.
+    void engager(int indice, bool parBot, bool suivaitDejaAuMur) {
         Personnage& a = autres[static_cast<std::size_t>(indice)];
         mode = Mode::engage;
         cible = indice;
@@ -567,8 +567,8 @@ struct SimulationMatch::Etat {
             phase = 2;
             return;
         }
-        tauFiltre = mode_suivi_mural_precedent ? 0.05 : traits.tauSuivi;
-        sigmaBruit = mode_suivi_mural_precedent ? 0.2 : traits.bruitSuivi;
+        tauFiltre = suivaitDejaAuMur ? 0.05 : traits.tauSuivi;
+        sigmaBruit = suivaitDejaAuMur ? 0.2 : traits.bruitSuivi;
         const Angles ecart = difference(souhaite_sans_bruit(), a.dir);
         const double amplitude = norme(ecart);
         if (amplitude < 1.0) {
@@ -589,7 +589,6 @@ struct SimulationMatch::Etat {
         phase = 0;
         correctionA = t + duree;
     }
-    bool mode_suivi_mural_precedent = false;
 
     void corriger(const Personnage& a, double imprecision) {
         // Corrective submovement towards the target, planned from where the hand is now.
@@ -617,9 +616,7 @@ struct SimulationMatch::Etat {
             } else if (t >= attenteFin) {
                 const int i = enAttente;
                 enAttente = -1;
-                mode_suivi_mural_precedent = mode == Mode::suiviMural;
-                engager(i, attenteBot);
-                mode_suivi_mural_precedent = false;
+                engager(i, attenteBot, mode == Mode::suiviMural);
             }
             return;
         }
@@ -693,8 +690,7 @@ struct SimulationMatch::Etat {
 
     // Whether the engaged opponent is the one telemetry attributes to the player; when it
     // comes back to him after a while elsewhere, he needs a reaction time to resume.
-    bool attentif(double dt) {
-        (void)dt;
+    bool attentif() {
         if (bot) return true;
         if (cible != cibleTelemetrie) {
             attentionRetour = -1.0;
@@ -738,7 +734,7 @@ struct SimulationMatch::Etat {
                 if (reprise >= 0.0 && norme(erreur_vers(a)) > kAttentionDeg) {
                     // He came back out far from where he was lost: look that way, then react.
                     garder_vers_derniere_position(a);
-                } else if (!attentif(dt)) {
+                } else if (!attentif()) {
                     // Telemetry credits him with another opponent: no new corrective movement
                     // until his attention is back on this one (nor pursuit while he has yet to
                     // find him again).
