@@ -34,6 +34,7 @@ constexpr double kDegParRad = 57.29577951308232;
 constexpr double kHauteurOeil = 1.62;
 constexpr double kHauteurVisee = 1.45;  // upper chest: the point every aim is measured against
 constexpr double kDemiChampDeg = 53.0;
+constexpr double kGraceVisibilite = 0.08;  // s
 constexpr double kAttentionDeg = 26.0;  // opponents further off the crosshair go unnoticed
 constexpr std::int64_t kOrigineMs = 1'765'000'000'000;
 
@@ -112,7 +113,7 @@ struct Personnage {
     Angles dir;
     double distance = 0.0;
     bool visible = false;
-    bool dansChamp = false;
+    double vuJusqua = -1.0;
     // Peeking from cover: where he hides, where he steps out, how many more times.
     Point2 abri;
     Point2 bord;
@@ -132,7 +133,7 @@ struct Traits {
     double placement;      // deg, crosshair placement spread
     double degParCompte;   // view degrees per mouse count
     double seuilAjustement;
-    double ecoute;  // how often footsteps decide which corner to hold
+    double ecoute;         // how often footsteps decide which corner to hold
 };
 
 }  // namespace
@@ -178,19 +179,21 @@ struct SimulationMatch::Etat {
     double reprise = -1.0;
     double tirRepris = 0.0;
     bool perdueAttention = false;
+    bool distrait = false;
+    double attentionRetour = -1.0;
     Angles filtre;
     double tauFiltre = 0.08;
     bool bot = false;  // this engagement is driven by the aimbot
     // Perception of a new opponent.
     int enAttente = -1;
+    double attenteFin = 0.0;
     bool attenteBot = false;
-    bool botArme = false;
+    bool botArme = false;  // the aimbot key is held
     double basculeBot = 0.0;
+    double prochaineRecherche = 0.0;  // next look for an opponent to follow through cover
     // The target telemetry attributes to the local player at the last tick (index in autres).
     ConvertisseurLocal convertisseur;
     int cibleTelemetrie = -1;
-    double attenteFin = 0.0;
-    double prochaineRecherche = 0.0;
     // Shooting.
     double prochainTir = 0.0;
     int rafaleRestante = 0;
@@ -385,7 +388,10 @@ struct SimulationMatch::Etat {
             const double dx = visee.x - camera.x;
             const double dy = visee.y - camera.y;
             a.distance = std::sqrt(dx * dx + dy * dy);
-            a.visible = a.vivant && visible_depuis_camera(visee);
+            // The game keeps an opponent flagged visible for a short grace after the last clear
+            // line of sight, so that he does not blink in and out behind thin obstacles.
+            if (a.vivant && visible_depuis_camera(visee)) a.vuJusqua = t + kGraceVisibilite;
+            a.visible = a.vivant && t <= a.vuJusqua;
         }
     }
 
@@ -537,7 +543,8 @@ struct SimulationMatch::Etat {
         changementGarde = t + alea.uniforme(1.5, 3.0);
     }
 
-    void engager(int indice, bool parBot) {
+    // `suivaitDejaAuMur`: the wallhack was already following him through cover.
+    void engager(int indice, bool parBot, bool suivaitDejaAuMur) {
         Personnage& a = autres[static_cast<std::size_t>(indice)];
         mode = Mode::engage;
         cible = indice;
@@ -560,8 +567,8 @@ struct SimulationMatch::Etat {
             phase = 2;
             return;
         }
-        tauFiltre = mode_suivi_mural_precedent ? 0.05 : traits.tauSuivi;
-        sigmaBruit = mode_suivi_mural_precedent ? 0.2 : traits.bruitSuivi;
+        tauFiltre = suivaitDejaAuMur ? 0.05 : traits.tauSuivi;
+        sigmaBruit = suivaitDejaAuMur ? 0.2 : traits.bruitSuivi;
         const Angles ecart = difference(souhaite_sans_bruit(), a.dir);
         const double amplitude = norme(ecart);
         if (amplitude < 1.0) {
@@ -582,7 +589,6 @@ struct SimulationMatch::Etat {
         phase = 0;
         correctionA = t + duree;
     }
-    bool mode_suivi_mural_precedent = false;
 
     void corriger(const Personnage& a, double imprecision) {
         // Corrective submovement towards the target, planned from where the hand is now.
@@ -610,9 +616,7 @@ struct SimulationMatch::Etat {
             } else if (t >= attenteFin) {
                 const int i = enAttente;
                 enAttente = -1;
-                mode_suivi_mural_precedent = mode == Mode::suiviMural;
-                engager(i, attenteBot);
-                mode_suivi_mural_precedent = false;
+                engager(i, attenteBot, mode == Mode::suiviMural);
             }
             return;
         }
@@ -684,6 +688,22 @@ struct SimulationMatch::Etat {
         reference = filtre;
     }
 
+    // Whether the engaged opponent is the one telemetry attributes to the player; when it
+    // comes back to him after a while elsewhere, he needs a reaction time to resume.
+    bool attentif() {
+        if (bot) return true;
+        if (cible != cibleTelemetrie) {
+            attentionRetour = -1.0;
+            distrait = true;
+            return false;
+        }
+        if (distrait) {
+            distrait = false;
+            attentionRetour = t + alea.lognormale(0.18, 0.2);
+        }
+        return t >= attentionRetour;
+    }
+
     void piloter(double dt) {
         if (mode == Mode::suiviMural) {
             Personnage& a = autres[static_cast<std::size_t>(cible)];
@@ -714,6 +734,11 @@ struct SimulationMatch::Etat {
                 if (reprise >= 0.0 && norme(erreur_vers(a)) > kAttentionDeg) {
                     // He came back out far from where he was lost: look that way, then react.
                     garder_vers_derniere_position(a);
+                } else if (!attentif()) {
+                    // Telemetry credits him with another opponent: no new corrective movement
+                    // until his attention is back on this one (nor pursuit while he has yet to
+                    // find him again).
+                    if (reprise < 0.0) suivre_filtre(a, dt);
                 } else if (reprise >= 0.0) {
                     if (t >= reprise) {
                         reprise = -1.0;
@@ -743,7 +768,7 @@ struct SimulationMatch::Etat {
             // Walking up to the held spot would swing the view round it: look elsewhere first.
             if (gx * gx + gy * gy < 5.0 * 5.0 && t < changementGarde) changementGarde = t;
             if (ecoute && t >= prochaineEcoute && enAttente < 0) {
-                prochaineEcoute = t + 0.4;
+                prochaineEcoute = t + (p.profil == Profil::trigger ? 0.25 : 0.4);
                 const auto bord = bord_ou_l_on_entend();
                 if (bord && (bord->x - pointGarde.x) * (bord->x - pointGarde.x) + (bord->y - pointGarde.y) * (bord->y - pointGarde.y) > 2.0 * 2.0)
                     tenir(*bord, p.profil == Profil::trigger);
@@ -828,7 +853,7 @@ struct SimulationMatch::Etat {
             } else {
                 if (armeDepuis < 0.0) {
                     armeDepuis = t;
-                    delaiBot = alea.uniforme(0.008, 0.045);
+                    delaiBot = alea.uniforme(0.005, 0.035);
                 }
                 if (t - armeDepuis >= delaiBot) {
                     tirer(s, autres[static_cast<std::size_t>(sous)], 0.12);
