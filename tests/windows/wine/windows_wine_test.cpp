@@ -1,5 +1,5 @@
 // Reference counting of our COM pointer and of the capture's handler objects, and the
-// system texts of HRESULTs, checked on Windows (wine) without a GPU.
+// system texts of HRESULTs and the pacing sleep, checked on Windows (wine) without a GPU.
 #include <windows.h>
 #include <objidl.h>
 #include <unknwn.h>
@@ -24,6 +24,7 @@
 #include "conversion/conversion.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
+#include "enregistrement/plateforme.hpp"
 
 namespace {
 
@@ -151,6 +152,25 @@ void dossier_temporaire() {
     verifier(dossier == std::wstring(attendu, n), "même dossier que GetTempPathW pour un processus ordinaire");
 }
 
+// The recording's pacing sleep on the real timer: a wrong sign or unit in the due time shows
+// as a wait that returns at once or lasts far too long.
+void sommeil() {
+    using namespace std::chrono_literals;
+    auto plateforme = enregistrement::plateforme_systeme();
+    for (const std::chrono::nanoseconds duree : {std::chrono::nanoseconds(400us), std::chrono::nanoseconds(30ms),
+                                                 std::chrono::nanoseconds(120ms)}) {
+        const auto debut = std::chrono::steady_clock::now();
+        plateforme->dormir(duree);
+        const auto ecoule = std::chrono::steady_clock::now() - debut;
+        verifier(ecoule >= duree, "le sommeil dure au moins ce qui est demandé");
+        verifier(ecoule < duree + 250ms, "le sommeil ne dure pas beaucoup plus");
+    }
+    const auto debut = std::chrono::steady_clock::now();
+    plateforme->dormir(0ns);
+    plateforme->dormir(-5ms);
+    verifier(std::chrono::steady_clock::now() - debut < 20ms, "durée nulle ou négative : pas d'attente");
+}
+
 // The pipeline's set-up calls against the system's own D3D11, DXGI, capture and Media
 // Foundation: prints what each step gave, one line each, for the script to judge.
 int chaine_de_traitement() {
@@ -227,6 +247,7 @@ int main() {
     delegue();
     textes_hresult();
     dossier_temporaire();
+    sommeil();
     if (echecs == 0) {
         std::fputs("ok\n", stdout);
         return 0;
