@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "cohorte/alea.hpp"
-#include "cohorte/auto_controle.hpp"
 #include "cohorte/carte.hpp"
+#include "comportement/conversion.hpp"
 
 namespace cohorte {
 
@@ -191,8 +191,9 @@ struct SimulationMatch::Etat {
     bool botArme = false;  // the aimbot key is held
     double basculeBot = 0.0;
     double prochaineRecherche = 0.0;  // next look for an opponent to follow through cover
-    // The target telemetry attributes to the local player at the last tick (index in autres).
-    ConvertisseurLocal convertisseur;
+    // The target telemetry attributes to the local player at the last tick (index in autres),
+    // from the real conversion run on each snapshot as it is produced.
+    comportement::EtatConversion conversion;
     int cibleTelemetrie = -1;
     // Shooting.
     double prochainTir = 0.0;
@@ -922,6 +923,18 @@ struct SimulationMatch::Etat {
         }
     }
 
+    // The opponent the converter credits the player with aiming at, when it is visible; -1 otherwise.
+    int telemetrie_cible(const Instantane& s) {
+        // The converter drops a snapshot that does not move time forward: no frame, no target.
+        if (s.timestampMs <= conversion.dernierInstant) return -1;
+        conversion.dernierInstant = s.timestampMs;
+        const comportement::TrameTelemetrie trame = comportement::convertir_instantane(s, conversion);
+        if (!trame.targetVisible || !trame.targetId) return -1;
+        for (std::size_t i = 0; i < autres.size(); ++i)
+            if (autres[i].id == *trame.targetId) return static_cast<int>(i);
+        return -1;
+    }
+
     bool suivant(Instantane& s) {
         if (tick >= ticksTotal) return false;
         if (tick == 0) preparer(s);
@@ -970,9 +983,7 @@ struct SimulationMatch::Etat {
             j.worldPosition = {arrondi(a.pos.x, 1000.0), arrondi(a.pos.y, 1000.0), 0.0};
             j.aimPoint = {j.worldPosition.x, j.worldPosition.y, arrondi(visee.z, 1000.0)};
         }
-        cibleTelemetrie = -1;
-        if (const auto trame = convertisseur.convertir(s); trame && trame->visible)
-            cibleTelemetrie = trame->cible - 1;
+        cibleTelemetrie = telemetrie_cible(s);
         ++tick;
         return true;
     }
