@@ -83,4 +83,10 @@ void ajouter_instantane(std::string& sortie, const Instantane& s) {
     sortie += '\n';
 }
 
+std::optional<comportement::TrameTelemetrie> trame_suivante(const Instantane& s, comportement::EtatConversion& etat) {
+    if (s.timestampMs <= etat.dernierInstant) return std::nullopt;
+    etat.dernierInstant = s.timestampMs;
+    return comportement::convertir_instantane(s, etat);
+}
+
 }  // namespace cohorte

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "cohorte/alea.hpp"
 #include "cohorte/carte.hpp"
-#include "comportement/conversion.hpp"
 
 namespace cohorte {
 
@@ -925,13 +925,10 @@ struct SimulationMatch::Etat {
 
     // The opponent the converter credits the player with aiming at, when it is visible; -1 otherwise.
     int telemetrie_cible(const Instantane& s) {
-        // The converter drops a snapshot that does not move time forward: no frame, no target.
-        if (s.timestampMs <= conversion.dernierInstant) return -1;
-        conversion.dernierInstant = s.timestampMs;
-        const comportement::TrameTelemetrie trame = comportement::convertir_instantane(s, conversion);
-        if (!trame.targetVisible || !trame.targetId) return -1;
+        const auto trame = trame_suivante(s, conversion);
+        if (!trame || !trame->targetVisible || !trame->targetId) return -1;
         for (std::size_t i = 0; i < autres.size(); ++i)
-            if (autres[i].id == *trame.targetId) return static_cast<int>(i);
+            if (autres[i].id == *trame->targetId) return static_cast<int>(i);
         return -1;
     }
 
@@ -996,5 +993,17 @@ SimulationMatch::SimulationMatch(const ParametresMatch& parametres) : etat_(std:
 SimulationMatch::~SimulationMatch() = default;
 
 bool SimulationMatch::suivant(Instantane& s) { return etat_->suivant(s); }
+
+comportement::LotTrames lot_du_match(const ParametresMatch& parametres) {
+    comportement::LotTrames lot;
+    lot.matchId = parametres.matchId;
+    lot.playerId = parametres.joueurId;
+    SimulationMatch simulation(parametres);
+    comportement::EtatConversion etat;
+    Instantane s;
+    while (simulation.suivant(s))
+        if (auto trame = trame_suivante(s, etat)) lot.trames.push_back(std::move(*trame));
+    return lot;
+}
 
 }  // namespace cohorte
