@@ -10,11 +10,15 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "cohorte/auto_controle.hpp"
 #include "cohorte/instantane.hpp"
+#include "cohorte/mesures.hpp"
 #include "cohorte/simulation.hpp"
+#include "comportement/calibration.hpp"
+#include "comportement/controle.hpp"
+#include "comportement/mod.hpp"
 
 namespace {
 
@@ -120,17 +124,6 @@ ParametresMatch parametres(Profil profil, std::uint64_t graine, std::uint64_t in
     return p;
 }
 
-// Streams one match through the self-check converter.
-std::vector<Trame> trames_du_match(const ParametresMatch& p) {
-    SimulationMatch simulation(p);
-    ConvertisseurLocal convertisseur;
-    Instantane s;
-    std::vector<Trame> trames;
-    while (simulation.suivant(s))
-        if (auto t = convertisseur.convertir(s)) trames.push_back(*t);
-    return trames;
-}
-
 int generer(const Options& o) {
     std::FILE* sortie = stdout;
     if (o.sortie != "-") {
@@ -151,8 +144,8 @@ int generer(const Options& o) {
     for (std::uint64_t m = 0; m < o.matchs && ok; ++m) {
         const ParametresMatch p = parametres(o.profil, o.graine, m, o.dureeS, o.prefixe);
         SimulationMatch simulation(p);
-        ConvertisseurLocal convertisseur;
-        std::vector<Trame> trames;
+        comportement::EtatConversion conversion;
+        std::vector<comportement::TrameTelemetrie> trames;
         std::int64_t premier = -1;
         while (simulation.suivant(s)) {
             if (premier < 0) premier = s.timestampMs;
@@ -160,7 +153,7 @@ int generer(const Options& o) {
             ajouter_instantane(tampon, s);
             ++instantanes;
             if (o.statistiques)
-                if (auto t = convertisseur.convertir(s)) trames.push_back(*t);
+                if (auto t = trame_suivante(s, conversion)) trames.push_back(std::move(*t));
             if (tampon.size() >= (1u << 20)) {
                 ok = std::fwrite(tampon.data(), 1, tampon.size(), sortie) == tampon.size();
                 octets += tampon.size();
@@ -190,39 +183,48 @@ int generer(const Options& o) {
     return 0;
 }
 
-// The demo in miniature: calibrate on clean matches, then measure the REVIEW-or-above
-// rate on held-out clean matches and on each cheating profile.
+// The demo in miniature, with the library's own calibration and control run: calibrate on
+// clean matches, then measure the REVIEW-or-above rate on held-out clean matches and on each
+// cheating profile.
 int autocontrole(const Options& o) {
-    Echantillons echantillons;
+    using namespace comportement;
+    std::vector<LotTrames> lots;
     for (std::uint64_t m = 0; m < o.matchs; ++m)
-        collecter(trames_du_match(parametres(Profil::humain, o.graine, m, o.dureeS, "calib")), echantillons);
-    const Seuils calibres = calibrer(echantillons);
+        lots.push_back(lot_du_match(parametres(Profil::humain, o.graine, m, o.dureeS, "calib")));
+    const auto rapport = calibrer_lots(lots, "autocontrôle");
+    if (!rapport) {
+        std::fprintf(stderr, "%s\n", rapport.error().c_str());
+        return 1;
+    }
+    const EngineThresholds calibres = seuils_depuis_rapport(*rapport);
     std::printf("seuils calibrés sur %llu matchs propres : snap %.1f °/s, accel %.0f °/s², réaction %lld / %lld ms, "
                 "suivi %.3f °\n",
-                static_cast<unsigned long long>(o.matchs), calibres.snapVitesse, calibres.snapAccel,
-                static_cast<long long>(calibres.reactionTresRapideMs), static_cast<long long>(calibres.reactionSuspecteMs),
-                calibres.suiviExcellent);
+                static_cast<unsigned long long>(o.matchs), calibres.aimSnapMinVelocityDegPerSec,
+                calibres.aimSnapMinAccelDegPerSec2, static_cast<long long>(calibres.reactionVeryFastMs),
+                static_cast<long long>(calibres.reactionSuspectMs), calibres.trackingExcellentErrorDeg);
     const Profil profils[] = {Profil::humain, Profil::snap, Profil::trigger, Profil::wallhack};
     for (const Profil profil : profils) {
         Mesures mesures;
-        int reviewDefaut = 0;
-        int reviewCalibre = 0;
-        std::array<int, kCategories> signaux{};
+        lots.clear();
         for (std::uint64_t m = 0; m < o.matchs; ++m) {
             // Held-out matches: a different seed stream from the calibration set.
-            const auto trames = trames_du_match(parametres(profil, o.graine + 1000003, m, o.dureeS, "controle"));
-            mesures.ajouter(trames);
-            reviewDefaut += analyser(trames, Seuils{}).score >= 50.0;
-            const ResultatMatch r = analyser(trames, calibres);
-            reviewCalibre += r.score >= 50.0;
-            for (int c = 0; c < kCategories; ++c)
-                signaux[static_cast<std::size_t>(c)] += r.signaux[static_cast<std::size_t>(c)];
+            lots.push_back(lot_du_match(parametres(profil, o.graine + 1000003, m, o.dureeS, "controle")));
+            mesures.ajouter(lots.back().trames);
         }
+        const RapportControle defaut = controler_lots(lots, EngineThresholds{});
+        const RapportControle calibre = controler_lots(lots, calibres);
+        std::array<std::uint64_t, kNombreCategories> signaux{};
+        for (const LotTrames& lot : lots)
+            if (const auto analyse = analyse_match(calibres, lot))
+                for (const Signal& signal : analyse->signals) ++signaux[static_cast<std::size_t>(signal.category)];
         std::printf("profil %s : REVIEW ou plus %.1f %% (seuils par défaut %.1f %%)\n", std::string(nom_profil(profil)).c_str(),
-                    100.0 * reviewCalibre / static_cast<double>(o.matchs), 100.0 * reviewDefaut / static_cast<double>(o.matchs));
+                    100.0 * calibre.tauxReviewOuPlus, 100.0 * defaut.tauxReviewOuPlus);
+        if (calibre.invalides > 0)
+            std::printf("  %llu match(s) refusé(s) par la validation\n", static_cast<unsigned long long>(calibre.invalides));
         std::printf("  signaux par match :");
-        for (int c = 0; c < kCategories; ++c)
-            std::printf(" %s %.1f", kNomsCategories[c], signaux[static_cast<std::size_t>(c)] / static_cast<double>(o.matchs));
+        for (std::size_t c = 0; c < kNombreCategories; ++c)
+            std::printf(" %s %.1f", std::string(category_name(static_cast<SignalCategory>(c))).c_str(),
+                        static_cast<double>(signaux[c]) / static_cast<double>(o.matchs));
         std::printf("\n%s", mesures.resume().c_str());
     }
     return 0;

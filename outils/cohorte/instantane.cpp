@@ -1,81 +1,92 @@
 #include "cohorte/instantane.hpp"
 
-#include "cohorte/json_sortie.hpp"
+#include "commun/json_ecriture.hpp"
 
 namespace cohorte {
 
 namespace {
 
-void ajouter_vec3(std::string& sortie, const Vec3& v) {
-    sortie += "{\"x\":";
-    ajouter_flottant(sortie, v.x);
-    sortie += ",\"y\":";
-    ajouter_flottant(sortie, v.y);
-    sortie += ",\"z\":";
-    ajouter_flottant(sortie, v.z);
-    sortie += '}';
+using commun::json::EcrivainJson;
+
+void ecrire_vec3(EcrivainJson& w, const Vec3& v) {
+    w.debut_objet();
+    w.cle("x");
+    w.flottant(v.x);
+    w.cle("y");
+    w.flottant(v.y);
+    w.cle("z");
+    w.flottant(v.z);
+    w.fin_objet();
+}
+
+void ecrire_joueur(EcrivainJson& w, const JoueurInstantane& j) {
+    w.debut_objet();
+    w.cle("entityId");
+    w.chaine(j.entityId);
+    w.cle("teamId");
+    w.entier(j.teamId);
+    w.cle("isAlive");
+    w.booleen(j.isAlive);
+    w.cle("isVisibleFromLocalPlayer");
+    w.booleen(j.isVisibleFromLocalPlayer);
+    w.cle("isInFrustum");
+    w.booleen(j.isInFrustum);
+    w.cle("worldPosition");
+    ecrire_vec3(w, j.worldPosition);
+    w.cle("aimPoint");
+    ecrire_vec3(w, j.aimPoint);
+    w.fin_objet();
 }
 
 }  // namespace
 
 void ajouter_instantane(std::string& sortie, const Instantane& s) {
-    sortie += "{\"matchId\":";
-    ajouter_texte(sortie, s.matchId);
-    sortie += ",\"localPlayerId\":";
-    ajouter_texte(sortie, s.localPlayerId);
-    sortie += ",\"localEntityId\":";
-    ajouter_texte(sortie, s.localEntityId);
-    sortie += ",\"localTeamId\":";
-    ajouter_entier(sortie, s.localTeamId);
-    sortie += ",\"timestampMs\":";
-    ajouter_entier(sortie, s.timestampMs);
-    sortie += ",\"camera\":";
-    ajouter_vec3(sortie, s.camera);
-    sortie += ",\"yawDeg\":";
-    ajouter_flottant(sortie, s.yawDeg);
-    sortie += ",\"pitchDeg\":";
-    ajouter_flottant(sortie, s.pitchDeg);
-    sortie += ",\"mouseDx\":";
-    ajouter_entier(sortie, s.mouseDx);
-    sortie += ",\"mouseDy\":";
-    ajouter_entier(sortie, s.mouseDy);
-    sortie += ",\"shotFired\":";
-    ajouter_booleen(sortie, s.shotFired);
-    sortie += ",\"hit\":";
-    ajouter_booleen(sortie, s.hit);
-    sortie += ",\"headshot\":";
-    ajouter_booleen(sortie, s.headshot);
-    sortie += ",\"weaponId\":";
-    ajouter_texte(sortie, s.weaponId);
-    sortie += ",\"players\":[";
-    bool premier = true;
-    for (const JoueurInstantane& j : s.players) {
-        if (!premier) sortie += ',';
-        premier = false;
-        sortie += "{\"entityId\":";
-        ajouter_texte(sortie, j.entityId);
-        sortie += ",\"teamId\":";
-        ajouter_entier(sortie, j.teamId);
-        sortie += ",\"isAlive\":";
-        ajouter_booleen(sortie, j.isAlive);
-        sortie += ",\"isVisibleFromLocalPlayer\":";
-        ajouter_booleen(sortie, j.isVisibleFromLocalPlayer);
-        sortie += ",\"isInFrustum\":";
-        ajouter_booleen(sortie, j.isInFrustum);
-        sortie += ",\"worldPosition\":";
-        ajouter_vec3(sortie, j.worldPosition);
-        sortie += ",\"aimPoint\":";
-        ajouter_vec3(sortie, j.aimPoint);
-        sortie += '}';
-    }
-    sortie += "],\"acquisitionMode\":";
-    if (s.acquisitionMode)
-        ajouter_texte(sortie, *s.acquisitionMode);
-    else
-        sortie += "null";
-    sortie += ",\"acquisitionConfidence\":";
-    ajouter_flottant(sortie, s.acquisitionConfidence);
-    sortie += "}\n";
+    EcrivainJson w(sortie);
+    w.debut_objet();
+    w.cle("matchId");
+    w.chaine(s.matchId);
+    w.cle("localPlayerId");
+    w.chaine(s.localPlayerId);
+    w.cle("localEntityId");
+    w.chaine(s.localEntityId);
+    w.cle("localTeamId");
+    w.entier(s.localTeamId);
+    w.cle("timestampMs");
+    w.entier(s.timestampMs);
+    w.cle("camera");
+    ecrire_vec3(w, s.camera);
+    w.cle("yawDeg");
+    w.flottant(s.yawDeg);
+    w.cle("pitchDeg");
+    w.flottant(s.pitchDeg);
+    w.cle("mouseDx");
+    w.entier(s.mouseDx);
+    w.cle("mouseDy");
+    w.entier(s.mouseDy);
+    w.cle("shotFired");
+    w.booleen(s.shotFired);
+    w.cle("hit");
+    w.booleen(s.hit);
+    w.cle("headshot");
+    w.booleen(s.headshot);
+    w.cle("weaponId");
+    w.chaine(s.weaponId);
+    w.cle("players");
+    w.debut_tableau();
+    for (const JoueurInstantane& j : s.players) ecrire_joueur(w, j);
+    w.fin_tableau();
+    w.cle("acquisitionMode");
+    w.chaine_optionnelle(s.acquisitionMode);
+    w.cle("acquisitionConfidence");
+    w.flottant(s.acquisitionConfidence);
+    w.fin_objet();
+    sortie += '\n';
+}
+
+std::optional<comportement::TrameTelemetrie> trame_suivante(const Instantane& s, comportement::EtatConversion& etat) {
+    if (s.timestampMs <= etat.dernierInstant) return std::nullopt;
+    etat.dernierInstant = s.timestampMs;
+    return comportement::convertir_instantane(s, etat);
 }
 
 }  // namespace cohorte

@@ -1,49 +1,22 @@
 #pragma once
-// World snapshots as seen by the local player, in the form the converter reads.
-#include <cstdint>
+// World snapshots as seen by the local player: the records the converter reads, their
+// JSON Lines form (which only the generator writes), and the frame the converter makes of each.
 #include <optional>
 #include <string>
-#include <vector>
+
+#include "comportement/conversion.hpp"
 
 namespace cohorte {
 
-struct Vec3 {
-    double x = 0.0;
-    double y = 0.0;
-    double z = 0.0;
-};
+using comportement::Instantane;
+using comportement::JoueurInstantane;
+using comportement::Vec3;
 
-struct JoueurInstantane {
-    std::string entityId;
-    std::int32_t teamId = 0;
-    bool isAlive = false;
-    bool isVisibleFromLocalPlayer = false;
-    bool isInFrustum = false;
-    Vec3 worldPosition;
-    Vec3 aimPoint;
-};
-
-struct Instantane {
-    std::string matchId;
-    std::string localPlayerId;
-    std::string localEntityId;
-    std::int32_t localTeamId = 0;
-    std::int64_t timestampMs = 0;
-    Vec3 camera;
-    double yawDeg = 0.0;
-    double pitchDeg = 0.0;
-    std::int32_t mouseDx = 0;
-    std::int32_t mouseDy = 0;
-    bool shotFired = false;
-    bool hit = false;
-    bool headshot = false;
-    std::string weaponId;
-    std::vector<JoueurInstantane> players;
-    std::optional<std::string> acquisitionMode;
-    double acquisitionConfidence = 1.0;
-};
-
-// Appends the snapshot as one compact JSON line, LF included.
+// Appends the snapshot as one compact JSON line, keys in record order, LF included.
 void ajouter_instantane(std::string& sortie, const Instantane& s);
+
+// The frame `calibrage convertir` writes for the next snapshot of one local player, whose
+// state is `etat`; nothing when the snapshot does not move time forward (the converter drops it).
+std::optional<comportement::TrameTelemetrie> trame_suivante(const Instantane& s, comportement::EtatConversion& etat);
 
 }  // namespace cohorte

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "cohorte/alea.hpp"
-#include "cohorte/auto_controle.hpp"
 #include "cohorte/carte.hpp"
 
 namespace cohorte {
@@ -191,8 +191,9 @@ struct SimulationMatch::Etat {
     bool botArme = false;  // the aimbot key is held
     double basculeBot = 0.0;
     double prochaineRecherche = 0.0;  // next look for an opponent to follow through cover
-    // The target telemetry attributes to the local player at the last tick (index in autres).
-    ConvertisseurLocal convertisseur;
+    // The target telemetry attributes to the local player at the last tick (index in autres),
+    // from the real conversion run on each snapshot as it is produced.
+    comportement::EtatConversion conversion;
     int cibleTelemetrie = -1;
     // Shooting.
     double prochainTir = 0.0;
@@ -922,6 +923,15 @@ struct SimulationMatch::Etat {
         }
     }
 
+    // The opponent the converter credits the player with aiming at, when it is visible; -1 otherwise.
+    int telemetrie_cible(const Instantane& s) {
+        const auto trame = trame_suivante(s, conversion);
+        if (!trame || !trame->targetVisible || !trame->targetId) return -1;
+        for (std::size_t i = 0; i < autres.size(); ++i)
+            if (autres[i].id == *trame->targetId) return static_cast<int>(i);
+        return -1;
+    }
+
     bool suivant(Instantane& s) {
         if (tick >= ticksTotal) return false;
         if (tick == 0) preparer(s);
@@ -970,9 +980,7 @@ struct SimulationMatch::Etat {
             j.worldPosition = {arrondi(a.pos.x, 1000.0), arrondi(a.pos.y, 1000.0), 0.0};
             j.aimPoint = {j.worldPosition.x, j.worldPosition.y, arrondi(visee.z, 1000.0)};
         }
-        cibleTelemetrie = -1;
-        if (const auto trame = convertisseur.convertir(s); trame && trame->visible)
-            cibleTelemetrie = trame->cible - 1;
+        cibleTelemetrie = telemetrie_cible(s);
         ++tick;
         return true;
     }
@@ -985,5 +993,17 @@ SimulationMatch::SimulationMatch(const ParametresMatch& parametres) : etat_(std:
 SimulationMatch::~SimulationMatch() = default;
 
 bool SimulationMatch::suivant(Instantane& s) { return etat_->suivant(s); }
+
+comportement::LotTrames lot_du_match(const ParametresMatch& parametres) {
+    comportement::LotTrames lot;
+    lot.matchId = parametres.matchId;
+    lot.playerId = parametres.joueurId;
+    SimulationMatch simulation(parametres);
+    comportement::EtatConversion etat;
+    Instantane s;
+    while (simulation.suivant(s))
+        if (auto trame = trame_suivante(s, etat)) lot.trames.push_back(std::move(*trame));
+    return lot;
+}
 
 }  // namespace cohorte

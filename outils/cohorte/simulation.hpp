@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "cohorte/instantane.hpp"
+#include "comportement/telemetrie.hpp"
 
 namespace cohorte {
 
@@ -41,5 +42,8 @@ private:
     struct Etat;
     std::unique_ptr<Etat> etat_;
 };
+
+// The frames of one whole simulated match, as `calibrage convertir` would write them.
+comportement::LotTrames lot_du_match(const ParametresMatch& parametres);
 
 }  // namespace cohorte

@@ -7,18 +7,22 @@
 #include <vector>
 
 #include "cohorte/alea.hpp"
-#include "cohorte/auto_controle.hpp"
 #include "cohorte/carte.hpp"
-#include "cohorte/json_sortie.hpp"
+#include "cohorte/instantane.hpp"
+#include "cohorte/mesures.hpp"
 #include "cohorte/simulation.hpp"
+#include "commun/json_ecriture.hpp"
+#include "comportement/calibration.hpp"
+#include "comportement/mod.hpp"
 
 namespace {
 
 using namespace cohorte;
+using comportement::percentile;
 
 std::string flottant(double v) {
     std::string s;
-    ajouter_flottant(s, v);
+    commun::json::ajouter_flottant(s, v);
     return s;
 }
 
@@ -43,7 +47,7 @@ TEST(CohorteJson, FlottantsAuPlusCourtAvecPartieDecimaleOuExposant) {
 
 TEST(CohorteJson, TextesEchappes) {
     std::string s;
-    ajouter_texte(s, std::string("a\"b\\c\n\t\x01") + "é");
+    commun::json::ajouter_chaine(s, std::string("a\"b\\c\n\t\x01") + "é");
     EXPECT_EQ(s, "\"a\\\"b\\\\c\\n\\t\\u0001é\"");
 }
 
@@ -87,7 +91,8 @@ TEST(CohorteCarte, LaLigneDeVueEstCoupeeParUneBoite) {
     EXPECT_FALSE(carte.point_libre({10.0, 10.0}, 0.0));
 }
 
-// The target choice the simulation relies on follows the conversion rules.
+// The frames the simulation and the self-check take from the converter: its target choice, and
+// a snapshot that does not move time forward dropped as `calibrage convertir` drops it.
 JoueurInstantane adversaire(const std::string& id, double angleDeg, bool visible) {
     JoueurInstantane j;
     j.entityId = id;
@@ -112,45 +117,47 @@ Instantane instantane(std::int64_t ts, std::vector<JoueurInstantane> joueurs) {
 
 TEST(CohorteConversion, PreferenceVisibleVerrouEtVitesse) {
     {
-        ConvertisseurLocal c;
-        const auto t = c.convertir(instantane(1, {adversaire("occ", 10.0, false), adversaire("vis", 10.3, true)}));
-        ASSERT_TRUE(t && t->aCible);
-        EXPECT_TRUE(t->visible);
-        EXPECT_NEAR(t->erreur, 10.3, 1e-9);
+        comportement::EtatConversion e;
+        const auto t = trame_suivante(instantane(1, {adversaire("occ", 10.0, false), adversaire("vis", 10.3, true)}), e);
+        ASSERT_TRUE(t && t->targetId);
+        EXPECT_EQ(*t->targetId, "vis");
+        EXPECT_TRUE(t->targetVisible);
+        EXPECT_NEAR(t->targetAngularErrorDeg, 10.3, 1e-9);
     }
     {
-        ConvertisseurLocal c;
-        const auto t = c.convertir(instantane(1, {adversaire("occ", 10.0, false), adversaire("vis", 10.5, true)}));
-        ASSERT_TRUE(t && t->aCible);
-        EXPECT_TRUE(t->occulte);
-        EXPECT_NEAR(t->erreurOcculte, 10.0, 1e-9);
-        EXPECT_EQ(t->erreur, 180.0);
+        comportement::EtatConversion e;
+        const auto t = trame_suivante(instantane(1, {adversaire("occ", 10.0, false), adversaire("vis", 10.5, true)}), e);
+        ASSERT_TRUE(t && t->targetId);
+        EXPECT_TRUE(t->targetOccluded);
+        EXPECT_NEAR(t->occludedTargetAngularErrorDeg, 10.0, 1e-9);
+        EXPECT_EQ(t->targetAngularErrorDeg, 180.0);
     }
-    ConvertisseurLocal c;
+    comportement::EtatConversion e;
     // 350 degrees of yaw difference is 10 degrees off; first sighting has no speed.
-    auto t = c.convertir(instantane(1000, {adversaire("a", 350.0, true)}));
-    ASSERT_TRUE(t && t->aCible);
-    EXPECT_NEAR(t->erreur, 10.0, 1e-9);
-    EXPECT_EQ(t->vitesseCible, 0.0);
+    auto t = trame_suivante(instantane(1000, {adversaire("a", 350.0, true)}), e);
+    ASSERT_TRUE(t && t->targetId);
+    EXPECT_NEAR(t->targetAngularErrorDeg, 10.0, 1e-9);
+    EXPECT_EQ(t->targetAngularSpeedDegPerSec, 0.0);
     // One degree in 100 ms: 10 degrees per second.
-    t = c.convertir(instantane(1100, {adversaire("a", 351.0, true)}));
+    t = trame_suivante(instantane(1100, {adversaire("a", 351.0, true)}), e);
     ASSERT_TRUE(t);
-    EXPECT_NEAR(t->vitesseCible, 10.0, 1e-6);
+    EXPECT_NEAR(t->targetAngularSpeedDegPerSec, 10.0, 1e-6);
     // Locked less than 250 ms ago, a target at 36 degrees stays the target; later it cannot be chosen.
-    t = c.convertir(instantane(1200, {adversaire("a", 36.0, true)}));
-    ASSERT_TRUE(t && t->aCible);
-    t = c.convertir(instantane(1400, {adversaire("a", 36.0, true)}));
+    t = trame_suivante(instantane(1200, {adversaire("a", 36.0, true)}), e);
+    ASSERT_TRUE(t && t->targetId);
+    t = trame_suivante(instantane(1400, {adversaire("a", 36.0, true)}), e);
     ASSERT_TRUE(t);
-    EXPECT_FALSE(t->aCible);
-    // Same timestamp again: dropped. Only the local player and teammates: no target.
-    EXPECT_FALSE(c.convertir(instantane(1400, {adversaire("a", 0.0, true)})));
+    EXPECT_FALSE(t->targetId);
+    // Same timestamp again, or an earlier one: dropped. Only the local player and teammates: no target.
+    EXPECT_FALSE(trame_suivante(instantane(1400, {adversaire("a", 0.0, true)}), e));
+    EXPECT_FALSE(trame_suivante(instantane(1300, {adversaire("a", 0.0, true)}), e));
     JoueurInstantane equipier = adversaire("e", 0.0, true);
     equipier.teamId = 1;
-    t = c.convertir(instantane(1500, {equipier}));
+    t = trame_suivante(instantane(1500, {equipier}), e);
     ASSERT_TRUE(t);
-    EXPECT_FALSE(t->aCible);
-    EXPECT_EQ(t->erreur, 180.0);
-    EXPECT_EQ(t->erreurOcculte, 180.0);
+    EXPECT_FALSE(t->targetId);
+    EXPECT_EQ(t->targetAngularErrorDeg, 180.0);
+    EXPECT_EQ(t->occludedTargetAngularErrorDeg, 180.0);
 }
 
 std::string generer(Profil profil, std::uint64_t graine, std::uint64_t indice, double duree) {
@@ -208,7 +215,40 @@ TEST(CohorteSimulation, LesClesDeLInstantaneSontCellesAttenduesDansLOrdre) {
     }
 }
 
-// Figures of a few matches of one profile, through the self-check conversion.
+// Every line the generator writes reads back through the converter's own reader to the same record.
+TEST(CohorteSimulation, LesInstantanesEcritsSeRelisentALIdentique) {
+    ParametresMatch p;
+    p.profil = Profil::snap;
+    p.graine = 9;
+    p.dureeS = 2.0;
+    p.matchId = "m\"1";
+    p.joueurId = "j";
+    SimulationMatch simulation(p);
+    Instantane s;
+    int lignes = 0;
+    while (simulation.suivant(s)) {
+        std::string ligne;
+        ajouter_instantane(ligne, s);
+        ASSERT_EQ(ligne.back(), '\n');
+        const auto relu = comportement::instantane_depuis_json(std::string_view(ligne).substr(0, ligne.size() - 1));
+        ASSERT_TRUE(relu) << relu.error();
+        EXPECT_EQ(relu->matchId, "m\"1");
+        EXPECT_EQ(relu->timestampMs, s.timestampMs);
+        EXPECT_EQ(relu->yawDeg, s.yawDeg);
+        EXPECT_EQ(relu->camera.x, s.camera.x);
+        ASSERT_EQ(relu->players.size(), s.players.size());
+        EXPECT_EQ(relu->players.back().aimPoint.z, s.players.back().aimPoint.z);
+        EXPECT_EQ(relu->acquisitionMode, s.acquisitionMode);
+        // Written again from what was read: nothing was lost on the way.
+        std::string encore;
+        ajouter_instantane(encore, *relu);
+        EXPECT_EQ(encore, ligne);
+        ++lignes;
+    }
+    EXPECT_EQ(lignes, 128);
+}
+
+// Figures of a few matches of one profile, in the frames the real conversion makes of them.
 Mesures mesurer(Profil profil) {
     Mesures m;
     for (std::uint64_t i = 0; i < 8; ++i) {
@@ -219,13 +259,9 @@ Mesures mesurer(Profil profil) {
         p.dureeS = 120.0;
         p.matchId = "m" + std::to_string(i);
         p.joueurId = "j";
-        SimulationMatch simulation(p);
-        ConvertisseurLocal convertisseur;
-        Instantane s;
-        std::vector<Trame> trames;
-        while (simulation.suivant(s))
-            if (auto t = convertisseur.convertir(s)) trames.push_back(*t);
-        m.ajouter(trames);
+        const comportement::LotTrames lot = lot_du_match(p);
+        EXPECT_EQ(lot.trames.size(), 120u * kTicksParSeconde);
+        m.ajouter(lot.trames);
     }
     return m;
 }
@@ -263,34 +299,36 @@ TEST(CohorteProfils, LesTricheursSeDistinguentDesHumains) {
     EXPECT_GT(pres(wallhack), 4.0 * pres(humain));
 }
 
-// The calibration replayed on clean matches keeps clean players low and flags the cheats.
+// The library's calibration of clean generated matches keeps clean players low in the engine and
+// flags the cheats.
 TEST(CohorteProfils, LaCalibrationSepareLesProfils) {
-    Echantillons echantillons;
-    const auto trames = [](Profil profil, std::uint64_t graine, std::uint64_t i) {
+    const auto lot = [](Profil profil, std::uint64_t graine, std::uint64_t i) {
         ParametresMatch p;
         p.profil = profil;
         p.graine = graine;
         p.indice = i;
         p.dureeS = 180.0;
-        p.matchId = "m";
+        p.matchId = "m" + std::to_string(i);
         p.joueurId = "j";
-        SimulationMatch simulation(p);
-        ConvertisseurLocal convertisseur;
-        Instantane s;
-        std::vector<Trame> resultat;
-        while (simulation.suivant(s))
-            if (auto t = convertisseur.convertir(s)) resultat.push_back(*t);
-        return resultat;
+        return lot_du_match(p);
     };
-    for (std::uint64_t i = 0; i < 12; ++i) collecter(trames(Profil::humain, 3, i), echantillons);
-    const Seuils seuils = calibrer(echantillons);
-    EXPECT_GT(seuils.snapVitesse, 150.0);
-    EXPECT_LT(seuils.snapVitesse, 700.0);
+    std::vector<comportement::LotTrames> propres;
+    for (std::uint64_t i = 0; i < 12; ++i) propres.push_back(lot(Profil::humain, 3, i));
+    const auto rapport = comportement::calibrer_lots(propres, "test");
+    ASSERT_TRUE(rapport) << rapport.error();
+    const comportement::EngineThresholds seuils = comportement::seuils_depuis_rapport(*rapport);
+    EXPECT_GT(seuils.aimSnapMinVelocityDegPerSec, 150.0);
+    EXPECT_LT(seuils.aimSnapMinVelocityDegPerSec, 700.0);
+    const auto review = [&](Profil profil, std::uint64_t i) {
+        const auto analyse = comportement::analyse_match(seuils, lot(profil, 4, i));
+        EXPECT_TRUE(analyse) << (analyse ? "" : analyse.error());
+        return analyse && analyse->score >= 50.0;
+    };
     int humains = 0, snaps = 0, wallhacks = 0;
     for (std::uint64_t i = 0; i < 6; ++i) {
-        humains += analyser(trames(Profil::humain, 4, i), seuils).score >= 50.0;
-        snaps += analyser(trames(Profil::snap, 4, i), seuils).score >= 50.0;
-        wallhacks += analyser(trames(Profil::wallhack, 4, i), seuils).score >= 50.0;
+        humains += review(Profil::humain, i);
+        snaps += review(Profil::snap, i);
+        wallhacks += review(Profil::wallhack, i);
     }
     EXPECT_LE(humains, 1);
     EXPECT_GE(snaps, 5);
