@@ -18,6 +18,15 @@ using commun::Erreur;
 // Everything the recording thread owns while it runs.
 struct Pipeline {
     Pipeline(Plateforme& p, const std::filesystem::path& c, EtatPartage& e) : plateforme(p), chemin(c), etat(e) {}
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+    // Left by an exception: the same releases as an error, so the timer resolution is given
+    // back on this way out too.
+    ~Pipeline() {
+        if (minuterie_demandee) {
+            (void)echec(Erreur());
+        }
+    }
 
     Plateforme& plateforme;
     const std::filesystem::path& chemin;
@@ -34,6 +43,12 @@ struct Pipeline {
     std::uint32_t largeur_entree = 0;
     std::uint32_t hauteur_entree = 0;
     bool fichier_existait = false;
+    bool minuterie_demandee = false;
+
+    void rendre_minuterie() {
+        minuterie_demandee = false;
+        plateforme.fin_resolution_minuterie();
+    }
 
     // Set-up failure: what was built goes, newest first.
     std::unexpected<Erreur> echec_preparation(Erreur erreur) {
@@ -41,7 +56,7 @@ struct Pipeline {
         recepteur.reset();
         capture.reset();
         peripherique.reset();
-        plateforme.fin_resolution_minuterie();
+        rendre_minuterie();
         return std::unexpected(std::move(erreur));
     }
 
@@ -59,7 +74,7 @@ struct Pipeline {
         recepteur.reset();
         capture.reset();
         peripherique.reset();
-        plateforme.fin_resolution_minuterie();
+        rendre_minuterie();
         return std::unexpected(std::move(erreur));
     }
 
@@ -103,6 +118,7 @@ struct Pipeline {
     std::expected<void, Erreur> executer(capture::PoigneeFenetre fenetre) {
         plateforme.initialiser_fil();
         plateforme.debut_resolution_minuterie();
+        minuterie_demandee = true;
 
         auto p = plateforme.creer_peripherique();
         if (!p) {
@@ -179,7 +195,7 @@ struct Pipeline {
                 return echec(r.error());
             }
         }
-        plateforme.fin_resolution_minuterie();
+        rendre_minuterie();
         convertisseur.reset();
         recepteur.reset();
         capture.reset();
