@@ -70,4 +70,22 @@ TEST_F(CalibrageSorties, CalibrerIgnoreLeRapportMemeCommeSortie) {
     EXPECT_EQ(lire(rapport), avant);
 }
 
+// Trimming works on code points: bytes that only look like a space once wrongly decoded (an overlong
+// U+0020) are not white space, so such a label is refused as text that is not UTF-8, not as blank.
+TEST_F(CalibrageSorties, CohorteNonUtf8NEstPasBlanche) {
+    if (programme().ends_with(".exe")) {
+        GTEST_SKIP() << "Windows arguments are always valid text";
+    }
+    const std::string propres = fichier("propres.jsonl", kPropre);
+    for (const std::string cohorte : {"\xc0\xa0", " \xe0\x80\xa0\t", "\xc2\x85\xc0\xa0"}) {
+        const auto e = lancer({"calibrer", "--cohorte", cohorte, propres});
+        EXPECT_EQ(e.statut, 1);
+        EXPECT_EQ(e.sortie, "");
+        EXPECT_EQ(e.erreurs, "--cohorte : UTF-8 invalide\n");
+    }
+    // Real Unicode white space alone is still a missing cohort.
+    const auto e = lancer({"calibrer", "--cohorte", "\xc2\x85\u2028", propres});
+    EXPECT_EQ(e.erreurs, "--cohorte est obligatoire (une calibration par cohorte)\n" + usage + "\n");
+}
+
 }  // namespace
