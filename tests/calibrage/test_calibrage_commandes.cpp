@@ -378,9 +378,10 @@ TEST_F(CalibrageCommandes, ControlerAvecLeRapportDUneCalibration) {
     EXPECT_EQ(remplace.statut, 1);
     EXPECT_TRUE(remplace.erreurs.ends_with(entree + " : fichier d'entr\u00e9e identique \u00e0 la sortie\n"));
     EXPECT_EQ(lire(entree), contenu);
-    attendre_erreur({"calibrer", "--cohorte", "c", "--sortie", rapport, "--rapport", rapport, propres},
-                    std::string(kConsoleReference).replace(kConsoleReference.find("cs / souris / 240 "), 18, "c") +
-                        rapport + " : fichier d'entr\u00e9e identique \u00e0 la sortie\n");
+    const auto sur_rapport = lancer({"controler", "--sortie", rapport, "--rapport", rapport, entree});
+    EXPECT_EQ(sur_rapport.statut, 1);
+    EXPECT_EQ(sur_rapport.sortie, "");
+    EXPECT_TRUE(sur_rapport.erreurs.ends_with(rapport + " : fichier d'entr\u00e9e identique \u00e0 la sortie\n"));
     EXPECT_EQ(lire(rapport), texte_rapport);
 }
 

@@ -10,13 +10,15 @@ namespace calibrage {
 
 std::expected<void, std::string> calibrer(const Arguments& arguments, const std::vector<comportement::LotTrames>& lots,
                                           Console console) {
-    if (!arguments.cohorte || commun::rogner_unicode(*arguments.cohorte).empty()) {
+    // Trimming decodes code points: only text that is UTF-8 can be found blank.
+    const bool utf8 = arguments.cohorte && commun::est_utf8_valide(*arguments.cohorte);
+    if (!arguments.cohorte || (utf8 && commun::rogner_unicode(*arguments.cohorte).empty())) {
         return std::unexpected("--cohorte est obligatoire (une calibration par cohorte)\n" +
                                std::string(texte_usage));
     }
     // The label goes into the report verbatim; text that is not UTF-8 would make a report that cannot
     // be read back.
-    if (!commun::est_utf8_valide(*arguments.cohorte)) {
+    if (!utf8) {
         return std::unexpected(std::string("--cohorte : UTF-8 invalide"));
     }
     auto rapport = comportement::calibrer_lots(lots, *arguments.cohorte);

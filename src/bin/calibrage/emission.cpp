@@ -37,7 +37,8 @@ std::expected<void, std::string> emettre_json(const Arguments& arguments, std::s
             return std::unexpected(entree + " : fichier d'entrée identique à la sortie");
         }
     }
-    if (arguments.rapport && meme_fichier(*arguments.rapport, chemin)) {
+    // Only controler reads --rapport; calibrer ignores it like any option it does not use.
+    if (arguments.commande == "controler" && arguments.rapport && meme_fichier(*arguments.rapport, chemin)) {
         return std::unexpected(*arguments.rapport + " : fichier d'entrée identique à la sortie");
     }
     auto fichier = commun::SortieFichier::creer(chemin);
