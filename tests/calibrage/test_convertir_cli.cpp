@@ -122,6 +122,17 @@ TEST_F(ConvertirCli, UnDisquePleinEstUneErreur) {
     const auto e = lancer({"convertir", "--sortie", "/dev/full", a});
     EXPECT_EQ(e.statut, 1);
     EXPECT_EQ(e.erreurs, "/dev/full : No space left on device\n");
+
+    // More than one buffer: the write fails during the conversion, and the
+    // message names the output, not the input being read.
+    std::string beaucoup;
+    for (int i = 0; i < 200; ++i) {
+        beaucoup += R"({"matchId":"m","timestampMs":)" + std::to_string(i) + "}\n";
+    }
+    const std::string b = fichier("b.jsonl", beaucoup);
+    const auto f = lancer({"convertir", "--sortie", "/dev/full", b});
+    EXPECT_EQ(f.statut, 1);
+    EXPECT_EQ(f.erreurs, "/dev/full : No space left on device\n");
 }
 
 }  // namespace

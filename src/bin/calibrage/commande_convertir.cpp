@@ -31,6 +31,23 @@ std::expected<void, std::string> aucune_entree_identique(const Arguments& argume
     return {};
 }
 
+// Remembers whether the output refused bytes, so that a full disk is named
+// against the output file and not against the input being converted.
+class SortieSuivie final : public commun::SortieOctets {
+public:
+    explicit SortieSuivie(commun::SortieOctets& sortie) : sortie_(sortie) {}
+    std::expected<void, std::string> ecrire(std::string_view octets) override {
+        auto r = sortie_.ecrire(octets);
+        if (!r) echec_ = true;
+        return r;
+    }
+    bool echec() const { return echec_; }
+
+private:
+    commun::SortieOctets& sortie_;
+    bool echec_ = false;
+};
+
 }  // namespace
 
 std::expected<void, std::string> convertir(const Arguments& arguments, Console console) {
@@ -48,16 +65,16 @@ std::expected<void, std::string> convertir(const Arguments& arguments, Console c
     // An input that did not exist before is now the file just created: it
     // would read back the frames written into it.
     if (auto r = aucune_entree_identique(arguments, chemin_sortie); !r) return r;
+    SortieSuivie suivie(*sortie);
     comportement::BilanConversion total;
     for (const std::string& entree : arguments.fichiers) {
         auto fichier = commun::FichierLecture::ouvrir(entree);
         if (!fichier) {
             return std::unexpected(entree + " : " + fichier.error());
         }
-        // A write error comes back from the converter too; both carry the input's path.
-        auto bilan = comportement::convertir_flux(*fichier, *sortie);
+        auto bilan = comportement::convertir_flux(*fichier, suivie);
         if (!bilan) {
-            return std::unexpected(entree + " : " + bilan.error());
+            return std::unexpected((suivie.echec() ? chemin_sortie : entree) + " : " + bilan.error());
         }
         total.instantanes += bilan->instantanes;
         total.trames += bilan->trames;
