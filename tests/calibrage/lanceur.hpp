@@ -19,3 +19,27 @@ std::string programme_sous_test(const char* variable, const char* defaut);
 Execution lancer(const std::string& programme, const std::vector<std::string>& arguments);
 
 }  // namespace essai
+
+#include <gtest/gtest.h>
+
+namespace essai {
+
+// calibrage's usage text: four lines, no line feed after the last.
+extern const std::string usage_calibrage;
+
+// calibrage as a user runs it, from a fresh temporary folder per test.
+class EssaiCalibrage : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes `contenu` to `nom` in the folder and returns its path.
+    std::string fichier(const std::string& nom, const std::string& contenu);
+    static std::string lire(const std::string& chemin);
+    static std::string programme();
+    static Execution lancer(const std::vector<std::string>& arguments);
+
+    std::string dossier_;
+};
+
+}  // namespace essai

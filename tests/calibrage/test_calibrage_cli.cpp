@@ -12,32 +12,10 @@
 
 namespace {
 
-const std::string usage =
-    "usage :\n"
-    "  calibrage calibrer --cohorte \"<jeu / p\u00e9riph\u00e9rique / fps>\" [--sortie rapport.json] "
-    "<fichier.jsonl>\u2026\n"
-    "  calibrage controler [--rapport rapport.json] [--sortie controle.json] <fichier.jsonl>\u2026\n"
-    "  calibrage convertir --sortie trames.jsonl <instantanes.jsonl>\u2026";
+const std::string& usage = essai::usage_calibrage;
 
-class CalibrageCli : public testing::Test {
+class CalibrageCli : public essai::EssaiCalibrage {
 protected:
-    void SetUp() override {
-        std::string modele = testing::TempDir() + "calibrage_cli_XXXXXX";
-        ASSERT_NE(mkdtemp(modele.data()), nullptr);
-        dossier_ = modele;
-    }
-    void TearDown() override { std::filesystem::remove_all(dossier_); }
-
-    std::string fichier(const std::string& nom, const std::string& contenu) {
-        const std::string chemin = dossier_ + "/" + nom;
-        std::ofstream(chemin, std::ios::binary) << contenu;
-        return chemin;
-    }
-
-    static essai::Execution lancer(const std::vector<std::string>& arguments) {
-        return essai::lancer(essai::programme_sous_test("CALIBRAGE_PROGRAMME", CALIBRAGE_PROGRAMME_DEFAUT), arguments);
-    }
-
     // An error: nothing on the standard output, the text and LF on the
     // standard error, status 1.
     static void attendre_erreur(const std::vector<std::string>& arguments, const std::string& texte) {
@@ -46,8 +24,6 @@ protected:
         EXPECT_EQ(e.erreurs, texte + "\n");
         EXPECT_EQ(e.statut, 1);
     }
-
-    std::string dossier_;
 };
 
 TEST_F(CalibrageCli, SansCommandeAfficheLUsage) {

@@ -18,12 +18,7 @@ namespace {
 using comportement::TrameTelemetrie;
 using comportement::essai::T;
 
-const std::string usage =
-    "usage :\n"
-    "  calibrage calibrer --cohorte \"<jeu / p\u00e9riph\u00e9rique / fps>\" [--sortie rapport.json] "
-    "<fichier.jsonl>\u2026\n"
-    "  calibrage controler [--rapport rapport.json] [--sortie controle.json] <fichier.jsonl>\u2026\n"
-    "  calibrage convertir --sortie trames.jsonl <instantanes.jsonl>\u2026";
+const std::string& usage = essai::usage_calibrage;
 
 const std::string kPied =
     "Candidats seulement \u2014 \u00e0 valider avec `calibrage controler` sur d'autres matchs propres avant tout "
@@ -64,11 +59,6 @@ std::string jsonl(const std::vector<TrameTelemetrie>& trames) {
     return texte;
 }
 
-std::string lire(const std::string& chemin) {
-    std::ifstream f(chemin, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
 // The report with its time stamp replaced, after checking its form.
 std::string sans_date(std::string json) {
     static const std::regex date(R"("genereLe": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")");
@@ -76,27 +66,8 @@ std::string sans_date(std::string json) {
     return std::regex_replace(json, date, "\"genereLe\": \"-\"", std::regex_constants::format_first_only);
 }
 
-class CalibrageCommandes : public testing::Test {
+class CalibrageCommandes : public essai::EssaiCalibrage {
 protected:
-    void SetUp() override {
-        std::string modele = testing::TempDir() + "calibrage_commandes_XXXXXX";
-        ASSERT_NE(mkdtemp(modele.data()), nullptr);
-        dossier_ = modele;
-    }
-    void TearDown() override { std::filesystem::remove_all(dossier_); }
-
-    std::string fichier(const std::string& nom, const std::string& contenu) {
-        const std::string chemin = dossier_ + "/" + nom;
-        std::ofstream(chemin, std::ios::binary) << contenu;
-        return chemin;
-    }
-
-    static std::string programme() {
-        return essai::programme_sous_test("CALIBRAGE_PROGRAMME", CALIBRAGE_PROGRAMME_DEFAUT);
-    }
-    static essai::Execution lancer(const std::vector<std::string>& arguments) {
-        return essai::lancer(programme(), arguments);
-    }
     // The Windows build (under wine) gets its arguments as UTF-16 and its own system error texts.
     static bool windows() { return programme().ends_with(".exe"); }
     static std::string erreur_dossier() { return windows() ? "Permission denied" : "Is a directory"; }
@@ -108,8 +79,6 @@ protected:
         EXPECT_EQ(e.erreurs, erreurs);
         EXPECT_EQ(e.statut, 1);
     }
-
-    std::string dossier_;
 };
 
 // Interpolated percentiles keep the rounding of f * hi + (1 - f) * lo (1.9 - 1 is not exactly 0.9).

@@ -12,12 +12,7 @@
 
 namespace {
 
-const std::string usage =
-    "usage :\n"
-    "  calibrage calibrer --cohorte \"<jeu / p\u00e9riph\u00e9rique / fps>\" [--sortie rapport.json] "
-    "<fichier.jsonl>\u2026\n"
-    "  calibrage controler [--rapport rapport.json] [--sortie controle.json] <fichier.jsonl>\u2026\n"
-    "  calibrage convertir --sortie trames.jsonl <instantanes.jsonl>\u2026";
+const std::string& usage = essai::usage_calibrage;
 
 // One clean match of three still frames.
 const std::string kPropre =
@@ -25,33 +20,7 @@ const std::string kPropre =
     "{\"matchId\":\"m1\",\"playerId\":\"p1\",\"timestampMs\":10}\n"
     "{\"matchId\":\"m1\",\"playerId\":\"p1\",\"timestampMs\":20}\n";
 
-class CalibrageSorties : public testing::Test {
-protected:
-    void SetUp() override {
-        std::string modele = testing::TempDir() + "calibrage_sorties_XXXXXX";
-        ASSERT_NE(mkdtemp(modele.data()), nullptr);
-        dossier_ = modele;
-    }
-    void TearDown() override { std::filesystem::remove_all(dossier_); }
-
-    std::string fichier(const std::string& nom, const std::string& contenu) {
-        const std::string chemin = dossier_ + "/" + nom;
-        std::ofstream(chemin, std::ios::binary) << contenu;
-        return chemin;
-    }
-    static std::string lire(const std::string& chemin) {
-        std::ifstream f(chemin, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), {});
-    }
-    static std::string programme() {
-        return essai::programme_sous_test("CALIBRAGE_PROGRAMME", CALIBRAGE_PROGRAMME_DEFAUT);
-    }
-    static essai::Execution lancer(const std::vector<std::string>& arguments) {
-        return essai::lancer(programme(), arguments);
-    }
-
-    std::string dossier_;
-};
+class CalibrageSorties : public essai::EssaiCalibrage {};
 
 TEST_F(CalibrageSorties, CalibrerIgnoreLeRapportMemeCommeSortie) {
     const std::string propres = fichier("propres.jsonl", kPropre);

@@ -14,12 +14,7 @@
 
 namespace {
 
-const std::string usage =
-    "usage :\n"
-    "  calibrage calibrer --cohorte \"<jeu / p\u00e9riph\u00e9rique / fps>\" [--sortie rapport.json] "
-    "<fichier.jsonl>\u2026\n"
-    "  calibrage controler [--rapport rapport.json] [--sortie controle.json] <fichier.jsonl>\u2026\n"
-    "  calibrage convertir --sortie trames.jsonl <instantanes.jsonl>\u2026";
+const std::string& usage = essai::usage_calibrage;
 
 const std::string instantane_a =
     R"({"matchId":"m1","localPlayerId":"p","localEntityId":"e0","localTeamId":1,"timestampMs":100,)"
@@ -32,32 +27,7 @@ const std::string trame_a =
     R"("occludedTargetAngularErrorDeg":180.0,"targetAngularSpeedDegPerSec":0.0,"shotFired":true,"hit":false,)"
     R"("headshot":false,"weaponId":"ak","acquisitionMode":null,"acquisitionConfidence":1.0})";
 
-class ConvertirCli : public testing::Test {
-protected:
-    void SetUp() override {
-        std::string modele = testing::TempDir() + "convertir_cli_XXXXXX";
-        ASSERT_NE(mkdtemp(modele.data()), nullptr);
-        dossier_ = modele;
-    }
-    void TearDown() override { std::filesystem::remove_all(dossier_); }
-
-    std::string fichier(const std::string& nom, const std::string& contenu) {
-        const std::string chemin = dossier_ + "/" + nom;
-        std::ofstream(chemin, std::ios::binary) << contenu;
-        return chemin;
-    }
-    static std::string lire(const std::string& chemin) {
-        std::ifstream f(chemin, std::ios::binary);
-        std::ostringstream o;
-        o << f.rdbuf();
-        return o.str();
-    }
-    static essai::Execution lancer(const std::vector<std::string>& arguments) {
-        return essai::lancer(essai::programme_sous_test("CALIBRAGE_PROGRAMME", CALIBRAGE_PROGRAMME_DEFAUT), arguments);
-    }
-
-    std::string dossier_;
-};
+class ConvertirCli : public essai::EssaiCalibrage {};
 
 TEST_F(ConvertirCli, DeuxFichiersUnSeulResume) {
     const std::string a = fichier("a.jsonl", instantane_a + "\n\n" + instantane_a + "\n");
