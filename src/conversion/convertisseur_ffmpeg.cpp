@@ -95,7 +95,7 @@ std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> MoteurSws::creer(const
     p.y &= ~1;
     p.largeur &= ~1;
     p.hauteur &= ~1;
-    if (p.x < 0 || p.y < 0 || p.largeur < 2 || p.hauteur < 2 ||
+    if (p.x < 0 || p.y < 0 || p.largeur < 0 || p.hauteur < 0 ||
         static_cast<std::int64_t>(p.x) + p.largeur > static_cast<std::int64_t>(out_w) ||
         static_cast<std::int64_t>(p.y) + p.hauteur > static_cast<std::int64_t>(out_h)) {
         return std::unexpected(commun::Erreur("placement hors de l'image de sortie"));
@@ -106,6 +106,11 @@ std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> MoteurSws::creer(const
     m->in_w_ = in_w;
     m->in_h_ = in_h;
     m->placement_ = p;
+    if (p.largeur == 0 || p.hauteur == 0) {
+        // A very thin window scales to less than one chroma pair: nothing of it shows, the
+        // frames are all bars, and no scaler is needed.
+        return creer_sorties(std::move(m), out_w, out_h, parametres.nombre_sorties);
+    }
     // The alpha byte of an X image is undefined for depth-24 windows: read it as padding.
     m->contexte_.reset(sws_getContext(static_cast<int>(in_w), static_cast<int>(in_h), AV_PIX_FMT_BGR0, p.largeur,
                                       p.hauteur, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
@@ -125,9 +130,16 @@ std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> MoteurSws::creer(const
     if (!m->cb_ || !m->cr_) {
         return std::unexpected(commun::Erreur("surface NV12 : mémoire insuffisante"));
     }
+    return creer_sorties(std::move(m), out_w, out_h, parametres.nombre_sorties);
+}
+
+std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> MoteurSws::creer_sorties(std::unique_ptr<MoteurSws> m,
+                                                                                   std::uint32_t out_w,
+                                                                                   std::uint32_t out_h,
+                                                                                   std::uint32_t nombre) {
     try {
-        m->sorties_.reserve(parametres.nombre_sorties);
-        for (std::uint32_t i = 0; i < parametres.nombre_sorties; ++i) {
+        m->sorties_.reserve(nombre);
+        for (std::uint32_t i = 0; i < nombre; ++i) {
             // The bars never change while the engine lives: painted once, outside the placement.
             m->sorties_.push_back(std::make_unique<SurfaceNv12Cpu>(out_w, out_h));
             m->sorties_.back()->remplir_noir();
@@ -193,6 +205,9 @@ std::expected<void, commun::Erreur> MoteurSws::convertir_pixels(std::size_t indi
     SurfaceNv12Cpu& s = *sorties_[indice];
     if (!inscriptible(s)) {
         return std::unexpected(commun::Erreur("surface NV12 : mémoire insuffisante"));
+    }
+    if (!contexte_) {
+        return {};  // nothing of the source shows: the surface stays black
     }
     const std::uint8_t* const source[4] = {bgra, nullptr, nullptr, nullptr};
     const int pas_source[4] = {static_cast<int>(pas), 0, 0, 0};

@@ -59,7 +59,8 @@ class MoteurSws : public MoteurNv12 {
 public:
     // Chroma is subsampled by two, so the placement's corner is moved down to even
     // coordinates (at most one pixel) and its size made even; a placement that does not fit
-    // the output, odd output sizes and empty inputs are errors.
+    // the output, odd output sizes and empty inputs are errors. A placement left empty by
+    // that (a source too thin to cover one chroma pair) gives black frames.
     static std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> creer(const ParametresConversion& parametres);
 
     std::size_t nombre_sorties() const override { return sorties_.size(); }
@@ -81,6 +82,12 @@ public:
     explicit MoteurSws(Cle) {}
 
 private:
+    // Builds the ring of black surfaces.
+    static std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> creer_sorties(std::unique_ptr<MoteurSws> m,
+                                                                                  std::uint32_t out_w,
+                                                                                  std::uint32_t out_h,
+                                                                                  std::uint32_t nombre);
+
     struct LibererSws {
         void operator()(SwsContext* c) const;
     };

@@ -170,6 +170,20 @@ TEST(ConversionSws, ParametresEtEntreesRefusees) {
     EXPECT_FALSE(m->preparer_entree(std::make_shared<capture::TextureCpu>(100, 101)));
 }
 
+TEST(ConversionSws, FenetreTropFinePourLaSortieDonneDesImagesNoires) {
+    // A window 1 px wide and 721 tall (or 5000 × 3) scales to less than one chroma pair: the
+    // recording goes on with black frames instead of ending on that window's shape.
+    for (const auto& [l, h] : {std::pair{1U, 721U}, {5000U, 3U}, {1281U, 1U}}) {
+        auto m = MoteurSws::creer(conversion::parametres_conversion(l, h, 1280, 720, 30, 2));
+        ASSERT_TRUE(m) << l << "x" << h << " : " << m.error().chaine();
+        const auto img = uni(l, h, 255, 255, 255);
+        ASSERT_TRUE((*m)->convertir_pixels(1, img.data(), static_cast<std::size_t>(l) * 4));
+        attendre_noir((*m)->sortie(1), 0, 0);
+        attendre_noir((*m)->sortie(1), 640, 360);
+        attendre_noir((*m)->sortie(1), 1279, 719);
+    }
+}
+
 TEST(ConversionSws, ConvertisseurPortableSurImageCpu) {
     auto peripherique = capture::Peripherique{};
     auto conv = conversion::creer_convertisseur(peripherique, 64, 36, 1280, 720, 30, 4);
