@@ -249,7 +249,7 @@ std::expected<BilanConversion, std::string> convertir_flux(commun::SourceOctets&
         if (commun::est_blanc_unicode(texte)) continue;
         // Fresh for each line: the reader fills only the keys a line gives.
         Instantane s;
-        if (auto r = lecteur.lire(texte, schema_instantane, s); !r) {
+        if (auto r = lecteur.lire_ligne(texte, schema_instantane, s); !r) {
             return std::unexpected("ligne " + std::to_string(lignes.numero()) + " : " + r.error());
         }
         ++bilan.instantanes;
