@@ -13,22 +13,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-class Dossier {
-public:
-    Dossier() {
-        chemin_ = fs::temp_directory_path() /
-                  ("coeur-arret-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(chemin_);
-        fs::create_directories(chemin_);
-    }
-    ~Dossier() { fs::remove_all(chemin_); }
-    fs::path fichier() const { return chemin_ / "sortie.mkv"; }
-
-private:
-    fs::path chemin_;
-};
-
 // Delegates to the fake platform, except that building a converter throws.
 class PlateformeQuiLance final : public enregistrement::Plateforme {
 public:
@@ -57,7 +41,7 @@ public:
 };
 
 TEST(Arret, UneExceptionRendAussiLaResolutionDuMinuteur) {
-    Dossier d;
+    faux::Dossier d;
     PlateformeQuiLance p;
     p.f.scenario = [](faux::FaussePlateforme& pf, std::uint64_t n) {
         if (n == 1) {

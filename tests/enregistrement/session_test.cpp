@@ -15,22 +15,6 @@ using namespace std::chrono_literals;
 using enregistrement::SessionEnregistrement;
 namespace fs = std::filesystem;
 
-class Dossier {
-public:
-    Dossier() {
-        chemin_ = fs::temp_directory_path() /
-                  ("coeur-session-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(chemin_);
-        fs::create_directories(chemin_);
-    }
-    ~Dossier() { fs::remove_all(chemin_); }
-    fs::path fichier() const { return chemin_ / "sortie.mkv"; }
-
-private:
-    fs::path chemin_;
-};
-
 std::vector<std::uint8_t> lire(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
@@ -66,7 +50,7 @@ faux::FaussePlateforme::Scenario image_puis_fermeture(std::uint64_t fermeture) {
 }
 
 TEST(Session, FinirJusteApresDemarrerNeCreeRien) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = image_puis_fermeture(1000);
     // Holds the recording thread in its set-up so that the stop request is there before
@@ -83,7 +67,7 @@ TEST(Session, FinirJusteApresDemarrerNeCreeRien) {
 }
 
 TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = image_puis_fermeture(90);
     auto session = SessionEnregistrement::demarrer(p, 4242, d.fichier());
@@ -129,7 +113,7 @@ TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
 }
 
 TEST(Session, TransformeeQuiNeDemandeJamaisRienNeLaissePasDeFichier) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->reglages.demandes_initiales = 0;
     p->scenario = image_puis_fermeture(30);
@@ -144,7 +128,7 @@ TEST(Session, TransformeeQuiNeDemandeJamaisRienNeLaissePasDeFichier) {
 }
 
 TEST(Session, SoumissionsEnEchecNeSontPasUneErreur) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->reglages.soumission_en_echec = true;
     p->reglages.demandes_initiales = 1000;
@@ -158,7 +142,7 @@ TEST(Session, SoumissionsEnEchecNeSontPasUneErreur) {
 }
 
 TEST(Session, FinirNeSupprimePasUnFichierQuElleNaPasCree) {
-    Dossier d;
+    faux::Dossier d;
     {
         std::ofstream f(d.fichier(), std::ios::binary);
         f << "précieux";
@@ -175,7 +159,7 @@ TEST(Session, FinirNeSupprimePasUnFichierQuElleNaPasCree) {
 }
 
 TEST(Session, UnBlocageSauteDesNumerosSansRafale) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     // A spare input credit: the late tick does not sleep, so it must not depend on the
     // encoder thread having answered the previous submission yet.
@@ -217,7 +201,7 @@ TEST(Session, UnBlocageSauteDesNumerosSansRafale) {
 }
 
 TEST(Session, RedimensionnementReconstruitLeConvertisseur) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = [](faux::FaussePlateforme& pf, std::uint64_t n) {
         if (n == 1) {
@@ -265,7 +249,7 @@ TEST(Session, RedimensionnementReconstruitLeConvertisseur) {
 }
 
 TEST(Session, ErreurAuMilieuGardeLeFichierInacheve) {
-    Dossier d;
+    faux::Dossier d;
     std::vector<std::string> journal;
     std::mutex verrou_journal;
     commun::journal::installer_puits([&](commun::journal::Niveau niveau, std::string_view cible,
@@ -296,7 +280,7 @@ TEST(Session, ErreurAuMilieuGardeLeFichierInacheve) {
 }
 
 TEST(Session, ErreurAvecCanalPleinNeBloquePasLArretDeLEncodeur) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     // One submission yields more images than the channel holds: the event thread is left
     // waiting to send when the next conversion fails.
@@ -312,7 +296,7 @@ TEST(Session, ErreurAvecCanalPleinNeBloquePasLArretDeLEncodeur) {
 }
 
 TEST(Session, EchecDeMiseEnPlaceDonneLaChaineDErreur) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->echec_peripherique = commun::Erreur("aucune carte graphique matérielle", commun::Erreur("DXGI"));
     auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
@@ -325,7 +309,7 @@ TEST(Session, EchecDeMiseEnPlaceDonneLaChaineDErreur) {
 }
 
 TEST(Session, AbandonneeSansFinirArreteEtGardeLeFichier) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = [](faux::FaussePlateforme& pf, std::uint64_t n) {
         if (n == 1) {
@@ -343,7 +327,7 @@ TEST(Session, AbandonneeSansFinirArreteEtGardeLeFichier) {
 }
 
 TEST(Session, SecondesEcouleesTronquees) {
-    Dossier d;
+    faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->echec_peripherique = commun::Erreur("x");
     auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
