@@ -70,17 +70,6 @@ Distribution distribution_triee(std::string_view metrique, std::uint64_t total, 
     return d;
 }
 
-std::string joindre(const std::vector<std::string>& textes, std::string_view separateur) {
-    std::string r;
-    for (std::size_t i = 0; i < textes.size(); ++i) {
-        if (i > 0) {
-            r += separateur;
-        }
-        r += textes[i];
-    }
-    return r;
-}
-
 namespace json = commun::json;
 
 constexpr json::Champ kChampsDistribution[] = {
@@ -194,25 +183,99 @@ std::int64_t arrondir_reaction_ms(double ms) {
     return std::max<std::int64_t>(v, 1);
 }
 
+ResultatLotCalibration calibrer_lot(const LotTrames& lot) {
+    ResultatLotCalibration r;
+    const ValidationLot v = valider_lot(lot);
+    if (!v.valide) {
+        r.refus = refus_calibration(lot.matchId, v.erreurs);
+        return r;
+    }
+    collecter_echantillons(lot.trames, r.echantillons);
+    r.trames = lot.trames.size();
+    return r;
+}
+
+std::string refus_calibration(std::string_view matchId, std::span<const std::string> erreurs) {
+    std::string texte = "lot de calibration invalide ";
+    texte += matchId;
+    texte += " : ";
+    for (std::size_t i = 0; i < erreurs.size(); ++i) {
+        if (i > 0) {
+            texte += "; ";
+        }
+        texte += erreurs[i];
+    }
+    return texte;
+}
+
+namespace {
+
+void prolonger(std::vector<double>& liste, std::vector<double>&& suite) {
+    if (liste.empty()) {
+        liste = std::move(suite);
+    } else {
+        liste.insert(liste.end(), suite.begin(), suite.end());
+    }
+}
+
+void prolonger(EchantillonsMetriques& e, EchantillonsMetriques&& suite) {
+    prolonger(e.visibleAngularVelocityDegPerSec, std::move(suite.visibleAngularVelocityDegPerSec));
+    prolonger(e.absAngularAccelerationDegPerSec2, std::move(suite.absAngularAccelerationDegPerSec2));
+    prolonger(e.visibilityToActionReactionMs, std::move(suite.visibilityToActionReactionMs));
+    prolonger(e.movingVisibleTargetErrorDeg, std::move(suite.movingVisibleTargetErrorDeg));
+}
+
+}  // namespace
+
+void AccumulateurCalibration::ajouter(ResultatLotCalibration&& lot) {
+    if (refus) {
+        return;
+    }
+    if (lot.refus) {
+        refus = std::move(lot.refus);
+        return;
+    }
+    ++matchs;
+    trames += lot.trames;
+    prolonger(echantillons, std::move(lot.echantillons));
+}
+
+void AccumulateurCalibration::ajouter(AccumulateurCalibration&& suite) {
+    if (refus) {
+        return;
+    }
+    matchs += suite.matchs;
+    trames += suite.trames;
+    refus = std::move(suite.refus);
+    prolonger(echantillons, std::move(suite.echantillons));
+}
+
 std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const LotTrames> lots,
                                                              std::string_view cohorte) {
-    if (lots.empty()) {
+    AccumulateurCalibration calibration;
+    for (const LotTrames& lot : lots) {
+        calibration.ajouter(calibrer_lot(lot));
+        if (calibration.refus) {
+            break;
+        }
+    }
+    return rapport_calibration(std::move(calibration), cohorte);
+}
+
+std::expected<RapportCalibration, std::string> rapport_calibration(AccumulateurCalibration&& calibration,
+                                                                   std::string_view cohorte) {
+    if (calibration.refus) {
+        return std::unexpected(std::move(*calibration.refus));
+    }
+    if (calibration.matchs == 0) {
         return std::unexpected(std::string("au moins un match propre est requis"));
     }
-    EchantillonsMetriques e;
-    std::uint64_t trames = 0;
-    for (const LotTrames& lot : lots) {
-        const ValidationLot v = valider_lot(lot);
-        if (!v.valide) {
-            return std::unexpected("lot de calibration invalide " + lot.matchId + " : " + joindre(v.erreurs, "; "));
-        }
-        collecter_echantillons(lot.trames, e);
-        trames += lot.trames.size();
-    }
+    EchantillonsMetriques& e = calibration.echantillons;
+    const std::uint64_t trames = calibration.trames;
 
     RapportCalibration r;
     r.genereLe = commun::maintenant_utc();
-    r.matchs = lots.size();
+    r.matchs = calibration.matchs;
     r.trames = trames;
     r.cohorte = std::string(cohorte);
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -81,8 +82,40 @@ struct RapportCalibration {
     std::string avertissement;
 };
 
-// Errors: "au moins un match propre est requis", or the first invalid batch's
-// "lot de calibration invalide <matchId> : <errors joined by "; ">".
+// What one batch brings to a calibration: its refusal, or its samples and its number of frames.
+struct ResultatLotCalibration {
+    std::optional<std::string> refus;  // "lot de calibration invalide <matchId> : <errors joined by "; ">"
+    EchantillonsMetriques echantillons;
+    std::uint64_t trames = 0;
+};
+
+// valider_lot, then collecter_echantillons when the batch is valid.
+ResultatLotCalibration calibrer_lot(const LotTrames& lot);
+
+// The refusal of an invalid batch, from the errors of its validation.
+std::string refus_calibration(std::string_view matchId, std::span<const std::string> erreurs);
+
+// A calibration in progress, fed batch by batch in batch order: the first refusal ends it, and the
+// batches after it are ignored. It holds everything the report is built from, so two of them made
+// from consecutive runs of batches add up to the one made from all of them.
+struct AccumulateurCalibration {
+    std::uint64_t matchs = 0;           // valid batches before the refusal
+    std::uint64_t trames = 0;           // their frames
+    std::optional<std::string> refus;   // the first refusal
+    EchantillonsMetriques echantillons; // their samples, in batch order
+
+    void ajouter(ResultatLotCalibration&& lot);
+    // The batches of `suite` follow those already added.
+    void ajouter(AccumulateurCalibration&& suite);
+};
+
+// The report of a finished calibration. Errors: its refusal, or "au moins un match propre est requis"
+// when no batch was added.
+std::expected<RapportCalibration, std::string> rapport_calibration(AccumulateurCalibration&& calibration,
+                                                                   std::string_view cohorte);
+
+// Every batch through one AccumulateurCalibration. Errors: "au moins un match propre est requis", or the
+// first invalid batch's "lot de calibration invalide <matchId> : <errors joined by "; ">".
 std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const LotTrames> lots,
                                                              std::string_view cohorte);
 

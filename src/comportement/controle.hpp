@@ -2,6 +2,7 @@
 // Control run: clean matches replayed through the engine with one threshold set, to measure how many
 // clean players it would still flag at REVIEW or above.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,7 +31,28 @@ struct RapportControle {
     std::vector<LigneControle> lignes;  // score descending, ties in batch order
 };
 
-// Never fails: batches refused by validation are only counted.
+// The line of one analysed match.
+LigneControle ligne_controle(const MatchAnalysis& analyse);
+
+// analyse_match of one batch as a line; nothing when validation refuses the batch.
+std::optional<LigneControle> controler_lot(const LotTrames& lot, const EngineThresholds& seuils);
+
+// A control run in progress, fed batch by batch in batch order. It holds everything the report is built
+// from, so two of them made from consecutive runs of batches add up to the one made from all of them.
+struct AccumulateurControle {
+    std::uint64_t invalides = 0;
+    std::vector<LigneControle> lignes;  // in batch order
+
+    void ajouter(std::optional<LigneControle>&& ligne);
+    // The batches of `suite` follow those already added.
+    void ajouter(AccumulateurControle&& suite);
+};
+
+// The report: lines sorted by score (stable), counts and rate.
+RapportControle rapport_controle(AccumulateurControle&& controle);
+
+// Every batch through one AccumulateurControle. Never fails: batches refused by validation are only
+// counted.
 RapportControle controler_lots(std::span<const LotTrames> lots, const EngineThresholds& seuils);
 
 // Two-space pretty JSON, keys in report order, no trailing line feed.

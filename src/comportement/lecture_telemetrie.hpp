@@ -2,6 +2,7 @@
 // Telemetry frames from JSON: one frame per JSON Lines line, grouped per
 // (matchId, playerId).
 #include <expected>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,9 @@ std::expected<TrameTelemetrie, std::string> trame_depuis_json(std::string_view t
 // + description for read and UTF-8 failures, "ligne N : " + message for a line
 // that is not a frame. The first error abandons the whole stream.
 std::expected<std::vector<LotTrames>, std::string> lire_lots(commun::SourceOctets& source);
+
+// A telemetry file opened for reading; the error is the system's description.
+std::expected<std::unique_ptr<commun::SourceOctets>, std::string> ouvrir_telemetrie(const std::string& chemin);
 
 // lire_lots on a file.
 std::expected<std::vector<LotTrames>, std::string> lire_replay(const std::string& chemin);
