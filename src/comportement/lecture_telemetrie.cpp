@@ -83,10 +83,10 @@ std::expected<std::vector<LotTrames>, std::string> lire_lots(commun::SourceOctet
         const LotCompact compact =
             preparer_lot(groupes[i].matchId, groupes[i].playerId, groupes[i].trames, reserve.textes(), atelier);
         LotTrames& lot = lots[i];
-        lot.matchId = std::move(groupes[i].matchId);
-        lot.playerId = std::move(groupes[i].playerId);
         lot.trames.resize(compact.trames.size());
         developper(compact, lot.trames);
+        lot.matchId = std::move(groupes[i].matchId);
+        lot.playerId = std::move(groupes[i].playerId);
         groupes[i].trames = GroupeCompact{};  // each batch's compact frames go as soon as it is expanded
     }
     return lots;
