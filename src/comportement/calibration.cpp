@@ -1,6 +1,7 @@
 #include "comportement/calibration.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -183,11 +184,30 @@ std::int64_t arrondir_reaction_ms(double ms) {
     return std::max<std::int64_t>(v, 1);
 }
 
+namespace {
+
+std::string refus(std::string_view matchId, std::string_view erreurs) {
+    std::string texte = "lot de calibration invalide ";
+    texte += matchId;
+    texte += " : ";
+    texte += erreurs;
+    return texte;
+}
+
+}  // namespace
+
 ResultatLotCalibration calibrer_lot(const LotTrames& lot) {
     ResultatLotCalibration r;
     const ValidationLot v = valider_lot(lot);
     if (!v.valide) {
-        r.refus = refus_calibration(lot.matchId, v.erreurs);
+        std::string erreurs;
+        for (std::size_t i = 0; i < v.erreurs.size(); ++i) {
+            if (i > 0) {
+                erreurs += "; ";
+            }
+            erreurs += v.erreurs[i];
+        }
+        r.refus = refus(lot.matchId, erreurs);
         return r;
     }
     collecter_echantillons(lot.trames, r.echantillons);
@@ -195,17 +215,15 @@ ResultatLotCalibration calibrer_lot(const LotTrames& lot) {
     return r;
 }
 
-std::string refus_calibration(std::string_view matchId, std::span<const std::string> erreurs) {
-    std::string texte = "lot de calibration invalide ";
-    texte += matchId;
-    texte += " : ";
-    for (std::size_t i = 0; i < erreurs.size(); ++i) {
-        if (i > 0) {
-            texte += "; ";
-        }
-        texte += erreurs[i];
+ResultatLotCalibration calibrer_lot(const LotCompact& lot, Atelier& atelier) {
+    ResultatLotCalibration r;
+    if (!lot_valide(lot)) {
+        r.refus = refus(lot.matchId, erreurs_jointes(lot, "; "));
+        return r;
     }
-    return texte;
+    collecter_echantillons(developper(lot, atelier), r.echantillons);
+    r.trames = lot.trames.size();
+    return r;
 }
 
 namespace {
@@ -260,6 +278,54 @@ std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const Lot
         }
     }
     return rapport_calibration(std::move(calibration), cohorte);
+}
+
+namespace {
+
+class TraitementCalibration final : public Traitement {
+public:
+    struct Lot final : Resultat {
+        ResultatLotCalibration r;
+        std::size_t octets() const override {
+            const EchantillonsMetriques& e = r.echantillons;
+            return sizeof(*this) + (r.refus ? r.refus->capacity() : 0) +
+                sizeof(double) * (e.visibleAngularVelocityDegPerSec.capacity() +
+                                  e.absAngularAccelerationDegPerSec2.capacity() +
+                                  e.visibilityToActionReactionMs.capacity() + e.movingVisibleTargetErrorDeg.capacity());
+        }
+    };
+
+    std::unique_ptr<Resultat> analyser(const LotCompact& lot, Atelier& atelier) const override {
+        auto r = std::make_unique<Lot>();
+        // Once a batch is refused the calibration can only end in a refusal: the valid batches need not
+        // be measured any more.
+        if (refus_vu_.load(std::memory_order_relaxed) && lot_valide(lot)) {
+            return r;
+        }
+        r->r = calibrer_lot(lot, atelier);
+        if (r->r.refus) {
+            refus_vu_.store(true, std::memory_order_relaxed);
+        }
+        return r;
+    }
+
+    void recevoir(std::unique_ptr<Resultat> r) override { calibration.ajouter(std::move(static_cast<Lot&>(*r).r)); }
+
+    AccumulateurCalibration calibration;
+
+private:
+    mutable std::atomic<bool> refus_vu_{false};
+};
+
+}  // namespace
+
+std::expected<AccumulateurCalibration, std::string> calibrer_fichiers(std::span<const std::string> chemins,
+                                                                      const ReglagesLecture& reglages) {
+    TraitementCalibration t;
+    if (auto r = traiter_fichiers(chemins, &t, reglages); !r) {
+        return std::unexpected(std::move(r.error()));
+    }
+    return std::move(t.calibration);
 }
 
 std::expected<RapportCalibration, std::string> rapport_calibration(AccumulateurCalibration&& calibration,

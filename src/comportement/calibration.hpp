@@ -12,6 +12,7 @@
 
 #include "comportement/mod.hpp"
 #include "comportement/telemetrie.hpp"
+#include "comportement/traitement_fichiers.hpp"
 
 namespace comportement {
 
@@ -91,9 +92,8 @@ struct ResultatLotCalibration {
 
 // valider_lot, then collecter_echantillons when the batch is valid.
 ResultatLotCalibration calibrer_lot(const LotTrames& lot);
-
-// The refusal of an invalid batch, from the errors of its validation.
-std::string refus_calibration(std::string_view matchId, std::span<const std::string> erreurs);
+// The same on a compact batch, expanded in `atelier` only when it is valid.
+ResultatLotCalibration calibrer_lot(const LotCompact& lot, Atelier& atelier);
 
 // A calibration in progress, fed batch by batch in batch order: the first refusal ends it, and the
 // batches after it are ignored. It holds everything the report is built from, so two of them made
@@ -118,6 +118,11 @@ std::expected<RapportCalibration, std::string> rapport_calibration(AccumulateurC
 // first invalid batch's "lot de calibration invalide <matchId> : <errors joined by "; ">".
 std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const LotTrames> lots,
                                                              std::string_view cohorte);
+
+// The batches of the files, read by traiter_fichiers, through one AccumulateurCalibration in the order
+// calibrer_lots takes them. Errors: the reading's.
+std::expected<AccumulateurCalibration, std::string> calibrer_fichiers(std::span<const std::string> chemins,
+                                                                      const ReglagesLecture& reglages);
 
 // Thin-data warnings, in the order the user should read them; empty when the data is sufficient.
 std::vector<std::string> avertissements_calibration(const RapportCalibration& rapport);

@@ -33,6 +33,18 @@ std::optional<LigneControle> controler_lot(const LotTrames& lot, const EngineThr
     return ligne_controle(*analyse);
 }
 
+std::optional<LigneControle> controler_lot(const LotCompact& lot, const EngineThresholds& seuils, Atelier& atelier) {
+    // analyse_match's validation on the compact frames, so a refused batch is never expanded.
+    if (!lot_valide(lot)) {
+        return std::nullopt;
+    }
+    const auto analyse = run_engine(seuils, developper(lot, atelier));
+    if (!analyse) {
+        return std::nullopt;
+    }
+    return ligne_controle(*analyse);
+}
+
 void AccumulateurControle::ajouter(std::optional<LigneControle>&& ligne) {
     if (!ligne) {
         ++invalides;
@@ -74,6 +86,50 @@ RapportControle controler_lots(std::span<const LotTrames> lots, const EngineThre
         controle.ajouter(controler_lot(lot, seuils));
     }
     return rapport_controle(std::move(controle));
+}
+
+namespace {
+
+class TraitementControle final : public Traitement {
+public:
+    explicit TraitementControle(const EngineThresholds& seuils) : seuils_(seuils) {}
+
+    struct Lot final : Resultat {
+        std::optional<LigneControle> ligne;
+        std::size_t octets() const override {
+            std::size_t n = sizeof(*this);
+            if (ligne) {
+                n += ligne->matchId.capacity() + ligne->joueurId.capacity() + ligne->niveau.capacity() +
+                    ligne->categories.capacity() * sizeof(std::string);
+            }
+            return n;
+        }
+    };
+
+    std::unique_ptr<Resultat> analyser(const LotCompact& lot, Atelier& atelier) const override {
+        auto r = std::make_unique<Lot>();
+        r->ligne = controler_lot(lot, seuils_, atelier);
+        return r;
+    }
+
+    void recevoir(std::unique_ptr<Resultat> r) override { controle.ajouter(std::move(static_cast<Lot&>(*r).ligne)); }
+
+    AccumulateurControle controle;
+
+private:
+    EngineThresholds seuils_;
+};
+
+}  // namespace
+
+std::expected<AccumulateurControle, std::string> controler_fichiers(std::span<const std::string> chemins,
+                                                                    const EngineThresholds& seuils,
+                                                                    const ReglagesLecture& reglages) {
+    TraitementControle t(seuils);
+    if (auto r = traiter_fichiers(chemins, &t, reglages); !r) {
+        return std::unexpected(std::move(r.error()));
+    }
+    return std::move(t.controle);
 }
 
 std::string rapport_controle_json(const RapportControle& rapport) {

@@ -9,6 +9,7 @@
 
 #include "comportement/mod.hpp"
 #include "comportement/telemetrie.hpp"
+#include "comportement/traitement_fichiers.hpp"
 
 namespace comportement {
 
@@ -36,6 +37,8 @@ LigneControle ligne_controle(const MatchAnalysis& analyse);
 
 // analyse_match of one batch as a line; nothing when validation refuses the batch.
 std::optional<LigneControle> controler_lot(const LotTrames& lot, const EngineThresholds& seuils);
+// The same on a compact batch, expanded in `atelier` only when it is valid.
+std::optional<LigneControle> controler_lot(const LotCompact& lot, const EngineThresholds& seuils, Atelier& atelier);
 
 // A control run in progress, fed batch by batch in batch order. It holds everything the report is built
 // from, so two of them made from consecutive runs of batches add up to the one made from all of them.
@@ -54,6 +57,12 @@ RapportControle rapport_controle(AccumulateurControle&& controle);
 // Every batch through one AccumulateurControle. Never fails: batches refused by validation are only
 // counted.
 RapportControle controler_lots(std::span<const LotTrames> lots, const EngineThresholds& seuils);
+
+// The batches of the files, read by traiter_fichiers, through one AccumulateurControle in the order
+// controler_lots takes them. Errors: the reading's.
+std::expected<AccumulateurControle, std::string> controler_fichiers(std::span<const std::string> chemins,
+                                                                    const EngineThresholds& seuils,
+                                                                    const ReglagesLecture& reglages);
 
 // Two-space pretty JSON, keys in report order, no trailing line feed.
 std::string rapport_controle_json(const RapportControle& rapport);

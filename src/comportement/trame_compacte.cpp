@@ -7,8 +7,6 @@
 
 namespace comportement {
 
-namespace {
-
 std::uint64_t empreinte(std::string_view t) {
     std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ t.size();
     std::size_t i = 0;
@@ -23,8 +21,6 @@ std::uint64_t empreinte(std::string_view t) {
     h = (h ^ reste) * 0xc4ceb9fe1a85ec53ULL;
     return h ^ (h >> 32);
 }
-
-}  // namespace
 
 TableTextes::TableTextes() {
     entrees_.push_back({0, 0});

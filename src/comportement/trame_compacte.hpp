@@ -15,6 +15,9 @@
 
 namespace comportement {
 
+// A 64-bit hash of a text, the same in every run.
+std::uint64_t empreinte(std::string_view texte);
+
 // Each text once; index 0 is the empty text.
 class TableTextes {
 public:
