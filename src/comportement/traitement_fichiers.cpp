@@ -346,7 +346,7 @@ private:
                     if (t_ != nullptr && !f.deborde && !f.reserve_vide) {
                         f.deborder = true;
                         valider_plus_tard(lecture_);
-                    } else if (!f.deborder) {
+                    } else {
                         lire = true;
                     }
                 }
@@ -485,6 +485,7 @@ private:
                 }
                 f.debordements.push_back(std::make_unique<Debordement>(std::move(*d)));
                 f.deborde = true;
+                f.deborder = false;  // asked again while the spill was being written
                 f.reserve_vide = true;
                 reajuster(f, f.debordements[0]->octets());
                 planifier();
