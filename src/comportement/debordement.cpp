@@ -43,7 +43,7 @@ public:
     std::expected<bool, std::string> suivant(Bloc& b) {
         // Only here are the bytes moved: the offsets below stay valid while the block is read.
         const std::size_t reste = tampon_.size() - position_;
-        std::memmove(tampon_.data(), tampon_.data() + position_, reste);
+        if (reste > 0 && position_ > 0) std::memmove(tampon_.data(), tampon_.data() + position_, reste);
         tampon_.redimensionner(reste);
         position_ = 0;
 
