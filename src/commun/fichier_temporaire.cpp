@@ -23,7 +23,7 @@ namespace commun {
 #ifdef _WIN32
 
 namespace {
-constexpr HANDLE kAucune = INVALID_HANDLE_VALUE;
+const HANDLE kAucune = INVALID_HANDLE_VALUE;
 std::string derniere_erreur() { return texte_hresult(HRESULT_FROM_WIN32(GetLastError())); }
 }  // namespace
 

@@ -184,11 +184,12 @@ private:
 // ---------------------------------------------------------------------------------------------------------
 // Several threads.
 
-// Tasks by priority (0 first); the threads are joined when it ends.
+// Tasks by priority (0 first), each told which thread runs it; the threads are joined when it ends.
 class Pool {
 public:
+    using Tache = std::move_only_function<void(std::size_t fil)>;
     explicit Pool(std::size_t fils) {
-        for (std::size_t i = 0; i < fils; ++i) fils_.emplace_back([this] { boucle(); });
+        for (std::size_t i = 0; i < fils; ++i) fils_.emplace_back([this, i] { boucle(i); });
     }
     ~Pool() {
         {
@@ -198,7 +199,7 @@ public:
         cv_.notify_all();
         for (std::thread& f : fils_) f.join();
     }
-    void soumettre(std::size_t priorite, std::move_only_function<void()> tache) {
+    void soumettre(std::size_t priorite, Tache tache) {
         {
             std::lock_guard g(m_);
             files_[priorite].push_back(std::move(tache));
@@ -212,9 +213,9 @@ public:
     }
 
 private:
-    void boucle() {
+    void boucle(std::size_t fil) {
         for (;;) {
-            std::move_only_function<void()> tache;
+            Tache tache;
             {
                 std::unique_lock l(m_);
                 cv_.wait(l, [&] { return fin_ || std::any_of(files_.begin(), files_.end(), [](auto& f) { return !f.empty(); }); });
@@ -223,13 +224,13 @@ private:
                 tache = std::move(file->front());
                 file->pop_front();
             }
-            tache();
+            tache(fil);
         }
     }
 
     std::mutex m_;
     std::condition_variable cv_;
-    std::array<std::deque<std::move_only_function<void()>>, 3> files_;
+    std::array<std::deque<Tache>, 3> files_;
     bool fin_ = false;
     std::vector<std::thread> fils_;
 };
@@ -239,7 +240,7 @@ enum Priorite : std::size_t { kUrgent = 0, kAnalyse = 1, kLecture = 2 };
 class Parallele {
 public:
     Parallele(std::span<const std::string> chemins, Traitement* t, const ReglagesLecture& r)
-        : t_(t), r_(r), fichiers_(chemins.size()), limite_vol_(2 * r.fils + 2), pool_(r.fils) {
+        : t_(t), r_(r), fichiers_(chemins.size()), limite_vol_(2 * r.fils + 2), postes_(r.fils), pool_(r.fils) {
         for (std::size_t i = 0; i < chemins.size(); ++i) fichiers_[i].chemin = chemins[i];
     }
 
@@ -353,7 +354,7 @@ private:
                 if (lire) {
                     utilise_ += place;
                     f.lecture_active = true;
-                    pool_.soumettre(kUrgent, [this, i = lecture_, place] { lire_morceau(i, place); });
+                    pool_.soumettre(kUrgent, [this, i = lecture_, place](std::size_t) { lire_morceau(i, place); });
                 }
             }
         }
@@ -366,7 +367,7 @@ private:
                 f.partitions.pop_front();
                 utilise_ += place;
                 ++partitions_actives_;
-                pool_.soumettre(kAnalyse, [this, i, q, place] { traiter_partition(i, q, place); });
+                pool_.soumettre(kAnalyse, [this, i, q, place](std::size_t fil) { traiter_partition(fil, i, q, place); });
             }
         }
     }
@@ -377,7 +378,7 @@ private:
         const bool a_faire = f.deborder || f.prets.contains(f.valides) || (f.lecture_finie && f.valides == f.lus && !f.lu);
         if (!a_faire) return;
         f.validation_active = true;
-        pool_.soumettre(kUrgent, [this, i] { valider(i); });
+        pool_.soumettre(kUrgent, [this, i](std::size_t) { valider(i); });
     }
 
     void lire_morceau(std::size_t i, std::uint64_t place) {
@@ -432,8 +433,8 @@ private:
             valider_plus_tard(i);
         } else {
             const std::uint64_t numero = f.lus++;
-            pool_.soumettre(kLecture, [this, i, numero, t = std::move(tampon)]() mutable {
-                analyser_morceau(i, numero, std::move(t));
+            pool_.soumettre(kLecture, [this, i, numero, t = std::move(tampon)](std::size_t fil) mutable {
+                analyser_morceau(fil, i, numero, std::move(t));
             });
         }
         planifier();
@@ -443,8 +444,8 @@ private:
         if (tampons_.size() < limite_vol_) tampons_.push_back(std::move(t));
     }
 
-    void analyser_morceau(std::size_t i, std::uint64_t numero, commun::Tampon tampon) {
-        thread_local LecteurMorceaux lecteur;
+    void analyser_morceau(std::size_t fil, std::size_t i, std::uint64_t numero, commun::Tampon tampon) {
+        LecteurMorceaux& lecteur = postes_[fil].lecteur;
         Morceau m;
         bool arret = false;
         {
@@ -561,7 +562,9 @@ private:
                 if (trames >= 16384 || k + 1 == f.lots.size()) {
                     ++f.taches;
                     const std::uint64_t atelier = plus_grand * kOctetsAnalyseParTrame;
-                    pool_.soumettre(kAnalyse, [this, i, debut, fin = k + 1, atelier] { analyser_lots(i, debut, fin, atelier); });
+                    pool_.soumettre(kAnalyse, [this, i, debut, fin = k + 1, atelier](std::size_t fil) {
+                        analyser_lots(fil, i, debut, fin, atelier);
+                    });
                     debut = k + 1;
                     trames = 0;
                     plus_grand = 0;
@@ -600,8 +603,9 @@ private:
         cv_.notify_all();
     }
 
-    void analyser_lots(std::size_t i, std::size_t debut, std::size_t fin, std::uint64_t atelier_octets) {
-        thread_local Atelier atelier;
+    void analyser_lots(std::size_t fil, std::size_t i, std::size_t debut, std::size_t fin,
+                       std::uint64_t atelier_octets) {
+        Atelier& atelier = postes_[fil].atelier;
         Fichier& f = fichiers_[i];
         {
             std::lock_guard g(m_);
@@ -628,8 +632,8 @@ private:
         planifier();
     }
 
-    void traiter_partition(std::size_t i, Partition q, std::uint64_t place) {
-        thread_local Atelier atelier;
+    void traiter_partition(std::size_t fil, std::size_t i, Partition q, std::uint64_t place) {
+        Atelier& atelier = postes_[fil].atelier;
         Fichier& f = fichiers_[i];
         std::uint64_t seuil = 0;
         {
@@ -720,6 +724,13 @@ private:
     std::vector<commun::Tampon> tampons_;
     std::uint64_t limite_vol_;  // chunks of a file between their reading and their adding
     std::atomic<std::uint64_t> octets_lus_{0};
+    // Each thread's working storage, owned here rather than thread_local: the threads' own storage is
+    // not reliably destroyed in order on every platform.
+    struct Poste {
+        LecteurMorceaux lecteur;
+        Atelier atelier;
+    };
+    std::vector<Poste> postes_;
     Pool pool_;  // last: its threads are joined before the rest goes
 };
 
