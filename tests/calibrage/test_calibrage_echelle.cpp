@@ -131,7 +131,9 @@ TEST_F(CalibrageEchelle, MemesOctetsQuelsQueSoientFilsEtMemoire) {
             EXPECT_EQ(e.erreurs, attendu.erreurs);
             EXPECT_EQ(std::filesystem::exists(sortie) ? sans_date(lire(sortie)) : "<absent>", fichier_attendu);
             // The spill files went with the run (wine keeps its own folder there).
-            if (!windows()) EXPECT_TRUE(std::filesystem::is_empty(tmp));
+            if (!windows()) {
+                EXPECT_TRUE(std::filesystem::is_empty(tmp));
+            }
         }
     }
 
