@@ -109,13 +109,16 @@ TEST_F(CalibrageEchelle, MemesOctetsQuelsQueSoientFilsEtMemoire) {
         {"controler", a, b, mauvais, c},
         {"calibrer", "--cohorte", " ", a, mauvais},
     };
-    const std::vector<std::vector<std::string>> reglages = {
-        {"CALIBRAGE_FILS=2"},
+    std::vector<std::vector<std::string>> reglages = {
         {"CALIBRAGE_FILS=7"},
-        {"CALIBRAGE_FILS=1", "CALIBRAGE_MEMOIRE=1"},
         {"CALIBRAGE_FILS=2", "CALIBRAGE_MEMOIRE=1"},
-        {"CALIBRAGE_FILS=7", "CALIBRAGE_MEMOIRE=1"},
     };
+    // Each run costs much more under wine: there the two settings that differ most are enough.
+    if (!windows()) {
+        reglages.push_back({"CALIBRAGE_FILS=2"});
+        reglages.push_back({"CALIBRAGE_FILS=1", "CALIBRAGE_MEMOIRE=1"});
+        reglages.push_back({"CALIBRAGE_FILS=7", "CALIBRAGE_MEMOIRE=1"});
+    }
     for (const auto& commande : commandes) {
         std::filesystem::remove(sortie);
         const auto attendu = lancer(commande, {"CALIBRAGE_FILS=1", "CALIBRAGE_MEMOIRE", "TMPDIR=" + tmp});
@@ -155,11 +158,15 @@ TEST_F(CalibrageEchelle, MemesOctetsQuelsQueSoientFilsEtMemoire) {
 TEST_F(CalibrageEchelle, ReglagesRefuses) {
     const std::string f = fichier("f.jsonl", cohorte(1, 1, 2, 10, false));
     const std::string sortie = dossier_ + "/sortie.json";
-    std::vector<std::string> mauvais = {"0", "-1", "+4", " 4", "4 ", "deux", "1.5", "0x10", "18446744073709551616"};
-    if (!windows()) mauvais.push_back("");  // wine drops empty variables
+    std::vector<std::string> mauvais = {"0", "-1", " 4", "18446744073709551616"};
+    std::vector<std::string> commandes = {"controler"};
+    if (!windows()) {
+        mauvais.insert(mauvais.end(), {"+4", "4 ", "", "deux", "1.5", "0x10"});  // wine drops empty variables
+        commandes.insert(commandes.end(), {"calibrer", "inconnue"});
+    }
     for (const std::string variable : {"CALIBRAGE_FILS", "CALIBRAGE_MEMOIRE"}) {
         for (const std::string& valeur : mauvais) {
-            for (const std::string commande : {"calibrer", "controler", "inconnue"}) {
+            for (const std::string& commande : commandes) {
                 SCOPED_TRACE(variable + "=\"" + valeur + "\" " + commande);
                 // Checked before any file is read: a missing file does not come first.
                 const auto e = lancer({commande, "--cohorte", "c", "--sortie", sortie, f, dossier_ + "/absent.jsonl"},
