@@ -20,11 +20,16 @@ using namespace std::chrono_literals;
 constexpr auto premier_dessin = 500ms;
 constexpr auto intervalle = 250ms;
 
-std::string quantite(std::uint64_t octets) {
-    if (octets < 10'000'000'000ULL) return fmt::format("{} Mo", octets / 1'000'000);
-    std::string texte = fmt::format("{:.1f} Go", static_cast<double>(octets) / 1e9);
+// One decimal, with the decimal comma.
+std::string decimale(double valeur) {
+    std::string texte = fmt::format("{:.1f}", valeur);
     std::replace(texte.begin(), texte.end(), '.', ',');
     return texte;
+}
+
+std::string quantite(std::uint64_t octets) {
+    if (octets < 10'000'000'000ULL) return fmt::format("{} Mo", octets / 1'000'000);
+    return decimale(static_cast<double>(octets) / 1e9) + " Go";
 }
 
 std::string duree(double secondes) {
@@ -55,7 +60,7 @@ std::string texte_progression(std::uint64_t lus, std::uint64_t total, double sec
     }
     if (secondes <= 0) return texte;
     const double debit = static_cast<double>(lus) / secondes;
-    texte += debit < 10e6 ? fmt::format(", {:.1f} Mo/s", debit / 1e6) : fmt::format(", {:.0f} Mo/s", debit / 1e6);
+    texte += ", " + (debit < 10e6 ? decimale(debit / 1e6) : fmt::format("{:.0f}", debit / 1e6)) + " Mo/s";
     if (total > lus && debit > 0) {
         texte += ", reste " + duree(static_cast<double>(total - lus) / debit);
     }
@@ -97,7 +102,9 @@ void Progression::terminer() {
     reveil_.notify_all();
     fil_.join();
     if (largeur_ > 0) {
-        (void)erreurs_.ecrire("\r" + std::string(largeur_, ' ') + "\r");
+        std::string effacement(largeur_ + 2, ' ');
+        effacement.front() = effacement.back() = '\r';
+        (void)erreurs_.ecrire(effacement);
         largeur_ = 0;
     }
 }
