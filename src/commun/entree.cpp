@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "commun/decompresseur.hpp"
+
 namespace commun {
 
 namespace {

@@ -1,6 +1,6 @@
 // No zstd library is packaged for the Windows cross build: such a file is
 // refused with a clear reason rather than read as text.
-#include "commun/entree.hpp"
+#include "commun/decompresseur.hpp"
 
 namespace commun::detail {
 

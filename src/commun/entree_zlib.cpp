@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "commun/entree.hpp"
+#include "commun/decompresseur.hpp"
 
 namespace commun::detail {
 

@@ -2,7 +2,7 @@
 // to the next (skippable ones included) by itself.
 #include <zstd.h>
 
-#include "commun/entree.hpp"
+#include "commun/decompresseur.hpp"
 
 namespace commun::detail {
 
