@@ -126,7 +126,6 @@ TEST(Entree, FluxAbimesRefusesEnNommantLeFormat) {
         std::string contenu;
         std::string erreur;  // exact text, or the prefix when it ends with "…"
     } cas[] = {
-        {"gzip : signature seule", gz.substr(0, 2), "gzip : flux tronqué"},
         {"gzip : dans l'en-tête", gz.substr(0, 7), "gzip : flux tronqué"},
         {"gzip : au milieu", gz.substr(0, gz.size() / 2), "gzip : flux tronqué"},
         {"gzip : dans le pied", gz.substr(0, gz.size() - 3), "gzip : flux tronqué"},
@@ -135,10 +134,8 @@ TEST(Entree, FluxAbimesRefusesEnNommantLeFormat) {
         {"gzip : somme de contrôle", abime(gz, gz.size() - 6), "gzip : …"},
         {"gzip : longueur", abime(gz, gz.size() - 2), "gzip : …"},
         {"gzip : octet en trop", gz + "\n", "gzip : données parasites après la fin du flux"},
-        {"gzip : zéros en trop", gz + std::string(8, '\0'), "gzip : données parasites après la fin du flux"},
         {"zstd : dans l'en-tête", zs.substr(0, 5), "zstd : flux tronqué"},
         {"zstd : au milieu", zs.substr(0, zs.size() / 2), "zstd : flux tronqué"},
-        {"zstd : sans sa somme", zs.substr(0, zs.size() - 2), "zstd : flux tronqué"},
         {"zstd : sautable coupée", essai::zstd_sautable("abcdef").substr(0, 10), "zstd : flux tronqué"},
         {"zstd : données abîmées", abime(zs, zs.size() / 2), "zstd : …"},
         {"zstd : somme de contrôle", abime(zs, zs.size() - 1), "zstd : …"},
