@@ -5,6 +5,7 @@
 #include <map>
 #include <utility>
 
+#include "commun/entree.hpp"
 #include "commun/lignes.hpp"
 #include "commun/unicode.hpp"
 
@@ -184,11 +185,12 @@ std::expected<std::vector<LotTrames>, std::string> lire_lots(commun::SourceOctet
 }
 
 std::expected<std::vector<LotTrames>, std::string> lire_replay(const std::string& chemin) {
-    auto fichier = commun::FichierLecture::ouvrir(chemin);
-    if (!fichier) {
-        return std::unexpected("replay illisible : " + fichier.error());
+    // gzip'ed and zstd'ed files are read as their text.
+    auto entree = commun::Entree::ouvrir(chemin);
+    if (!entree) {
+        return std::unexpected("replay illisible : " + entree.error());
     }
-    return lire_lots(*fichier);
+    return lire_lots(**entree);
 }
 
 }  // namespace comportement
