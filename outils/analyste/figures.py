@@ -52,7 +52,7 @@ def _nombre(v):
 def figure_metrique(distribution, histo, seuils, prefixe):
     """Histogramme d'une métrique (quand on a ses échantillons), ses sept percentiles et les seuils
     recommandés qui en viennent. seuils : liste de (nom, valeur)."""
-    fig = Figure(figsize=(8.6, 3.0), layout="constrained")
+    fig = Figure(figsize=(8.6, 3.0 if histo is not None else 2.2), layout="constrained")
     ax = fig.add_subplot()
     valeurs = [distribution[p] for p in NOMS_PERCENTILES] + [v for _, v in seuils]
     if histo is not None:

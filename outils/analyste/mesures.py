@@ -59,9 +59,10 @@ def echelle_log(valeurs):
     return positives.size >= 2 and positives.max() / positives.min() > 100.0
 
 
-def histogramme(echantillons, classes=60):
+def histogramme(echantillons):
     """Comptes d'un histogramme et ce qui n'y figure pas : la somme de tout vaut len(echantillons)."""
     finis = echantillons[np.isfinite(echantillons)]
+    classes = int(np.clip(2 * np.sqrt(finis.size), 10, 60))
     non_finis = int(echantillons.size - finis.size)
     log = echelle_log(finis)
     hors_axe = 0
