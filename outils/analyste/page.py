@@ -174,7 +174,7 @@ def _pourquoi(d, n_propres):
     else:
         groupe = (f"le groupe des {propres + tricheurs} joueurs de score {s['seuil']:g} ({propres} propre(s), "
                   f"{tricheurs} tricheur(s)), signalés ensemble")
-    if s["fauxPositifs"] * 100 > d["fauxPositifsMax"] * 100 * n_propres + 1e-9:
+    if s["fauxPositifs"] * 100 > round(d["fauxPositifsMax"] * 100) * n_propres:
         suite = (f"ferait passer les faux positifs à {s['fauxPositifs']} / {n_propres} = "
                  f"{s['tauxFauxPositifs'] * 100:.1f} %, au-delà de {borne}")
     else:

@@ -1,5 +1,6 @@
 """rapport-analyste : arguments, lecture de toutes les entrées, puis la page (et le JSON) d'un seul coup."""
 
+import errno
 import json
 import os
 import sys
@@ -131,6 +132,9 @@ def json_separation(sep, propres, tricheurs):
 def ecrire_ensemble(fichiers):
     """Écrit chaque (chemin, octets) sous un nom temporaire à côté, puis renomme tout à la fin :
     un échec ne laisse ni fichier partiel ni sortie à moitié produite."""
+    for chemin, _ in fichiers:  # le seul renommage qui puisse échouer après coup : ne rien écrire
+        if os.path.isdir(chemin):
+            raise Erreur(chemin, os.strerror(errno.EISDIR))
     temporaires = []
     try:
         masque = os.umask(0)

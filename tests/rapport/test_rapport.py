@@ -130,7 +130,10 @@ class Separation(unittest.TestCase):
         attendu = [(0.01, 80.0, 1, 0, (75.0, 1, 1)), (0.05, 70.0, 2, 1, (60.0, 3, 3))]
         # Le plus haut score est propre et la borne n'en tolère aucun : personne n'est signalé.
         attendu_aucun = [(0.01, None, 0, 0, (90.0, 1, 0)), (0.05, None, 0, 0, (90.0, 1, 0))]
-        for propres, tricheurs, lignes in (egalites + (attendu,), ([90.0] + [0.0] * 9, [50.0], attendu_aucun)):
+        # 100 propres, 1 % en tolère un : le propre à 30 ne détecte rien de plus, la coupe reste à 50.
+        attendu_plus_haute = [(0.01, 50.0, 1, 0, (30.0, 1, 1)), (0.05, 50.0, 1, 0, (30.0, 1, 1))]
+        for propres, tricheurs, lignes in (egalites + (attendu,), ([90.0] + [0.0] * 9, [50.0], attendu_aucun),
+                                           ([30.0] + [0.0] * 99, [50.0], attendu_plus_haute)):
             sep = mesures.separation(np.array(propres), np.array(tricheurs))
             for d, (borne, coupe, detectes, fp, suivante) in zip(sep["detection"], lignes):
                 with self.subTest(propres=propres[:3], borne=borne):
@@ -199,7 +202,7 @@ class Programme(unittest.TestCase):
         self.assertEqual(sep["auc"], 3 / 4)
         self.assertEqual(sep["populations"]["tricheurs"],
                          [{"etiquette": "profil snap", "fichier": "snap.json", "joueurs": 2}])
-        self.assertEqual(sep["review"]["detectes"], 1)
+        self.assertEqual((sep["review"]["detectes"], sep["review"]["fauxPositifs"]), (1, 1))  # 50.0 est REVIEW
 
         # Mêmes entrées, mêmes octets.
         self.assertEqual(self.lancer("--sortie", "r2.html", *args[:-2]).returncode, 0)
@@ -268,6 +271,8 @@ class Programme(unittest.TestCase):
             (["--calibration", "rapport.json", "--echantillons", "autre.partiel"], "autre.partiel : ne correspond pas "
              "à rapport.json : matchs 4 au lieu de 3"),
             (["--calibration", "rapport.json", "--sortie", "absent/r.html"], "absent/r.html : No such file"),
+            (["--propres", "propres.json", "--tricheurs", "snap.json", "--json", "dossier.json"],
+             "dossier.json : Is a directory"),
         ]
         for args, debut in cas:
             with self.subTest(args=args):
