@@ -95,7 +95,7 @@ def figure_metrique(distribution, histo, seuils, prefixe):
             ax.set_xlim((bas / marge, haut * marge) if log else (bas - marge, haut + marge))
     ax.set_xlabel(distribution["metrique"] + (" (échelle logarithmique)" if log else ""))
     ax.legend(handles=poignees, loc="upper left", bbox_to_anchor=(1.01, 1.0), frameon=False)
-    return en_svg(fig, prefixe), log
+    return en_svg(fig, prefixe)
 
 
 def _bandes_niveaux(ax, etiquettes=True):

@@ -79,7 +79,7 @@ def dessiner_calibration(cal):
         histo = None
         if partiel is not None and d["metrique"] in partiel["echantillons"]:
             histo = mesures.histogramme(partiel["echantillons"][d["metrique"]])
-        svg, log = figures.figure_metrique(d, histo, seuils_de(d["metrique"], rapport["recommandations"]),
+        svg = figures.figure_metrique(d, histo, seuils_de(d["metrique"], rapport["recommandations"]),
                                            f"cal{i}")
         legende = f"<strong>{page.e(d['metrique'])}</strong> — {d['echantillons']} échantillon(s)"
         if histo is not None:
