@@ -60,10 +60,11 @@ def figure_metrique(distribution, histo, seuils, prefixe):
         if histo["comptes"].sum() > 0:
             ax.stairs(histo["comptes"], histo["bords"], fill=True, color="#bdbdbd", edgecolor="#636363",
                       linewidth=0.6)
+            ax.set_ylabel("échantillons")
         else:
+            ax.set_yticks([])
             ax.text(0.5, 0.5, "aucun échantillon à tracer", transform=ax.transAxes, ha="center",
                     color="#636363")
-        ax.set_ylabel("échantillons")
     else:
         log = echelle_log(np.array(valeurs, dtype=float))
         ax.set_yticks([])
