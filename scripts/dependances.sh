@@ -21,6 +21,8 @@ paquets=(
   xvfb x11-apps x11-utils ffmpeg mkvtoolnix
   # Windows cross build and its command-line tests
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine64
+  # the analyst's HTML report (outils/rapport-analyste) and its check in a headless browser
+  python3-matplotlib python3-numpy python3-pil chromium
 )
 
 manquants=()
