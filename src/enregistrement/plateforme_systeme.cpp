@@ -7,6 +7,8 @@
 #include <objbase.h>
 #include <timeapi.h>
 #include <windows.h>
+#else
+#include <signal.h>
 #endif
 
 namespace enregistrement {
@@ -18,6 +20,15 @@ public:
     void initialiser_fil() override {
 #if defined(_WIN32)
         (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+#else
+        // Ctrl+C and SIGTERM are for the program's main thread, which turns them into a stop
+        // request: kept off this thread and those it starts (encoder, capture), whose system
+        // calls then never see them.
+        sigset_t console;
+        sigemptyset(&console);
+        sigaddset(&console, SIGINT);
+        sigaddset(&console, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &console, nullptr);
 #endif
     }
     void debut_resolution_minuterie() override {

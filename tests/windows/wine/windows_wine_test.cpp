@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <thread>
 
+#include "bin/vextrel/arret_console_windows.hpp"
 #include "capture/capture.hpp"
 #include "capture/delegue_windows.hpp"
 #include "capture/peripherique_windows.hpp"
@@ -235,6 +237,36 @@ void boucle_au_repos() {
     verifier(cpu <= 0.25 * secondes, "le fil d'événements dort entre deux tours");
 }
 
+// The console's stop requests as the handler sees them (the system calls it on a thread of
+// its own): the first Ctrl+C is taken, a second one is left to the default handler, which
+// ends the process; a closing console is held until the file is finished. The system's own
+// delivery is run by vextrel_wine.sh (wine turns SIGINT into CTRL_C_EVENT).
+void arret_console() {
+    {
+        vextrel::ArretConsole arret;
+        verifier(!arret.arret_demande() && WaitForSingleObject(arret.evenement_arret(), 0) == WAIT_TIMEOUT,
+                 "pas d'arrêt avant Ctrl+C");
+        verifier(arret.recevoir(CTRL_C_EVENT) == TRUE && arret.arret_demande() &&
+                     WaitForSingleObject(arret.evenement_arret(), 0) == WAIT_OBJECT_0,
+                 "premier Ctrl+C : arrêt demandé, traité");
+        verifier(arret.recevoir(CTRL_BREAK_EVENT) == FALSE, "second Ctrl+Break : laissé au gestionnaire par défaut");
+    }
+    {
+        vextrel::ArretConsole arret;
+        std::atomic<bool> rendu{false};
+        std::thread fil([&] {
+            arret.recevoir(CTRL_CLOSE_EVENT);
+            rendu = true;
+        });
+        const bool arret_vu = WaitForSingleObject(arret.evenement_arret(), 2000) == WAIT_OBJECT_0;
+        Sleep(200);
+        const bool retenu = !rendu.load();
+        arret.terminer();
+        fil.join();
+        verifier(arret_vu && retenu && rendu.load(), "fermeture : arrêt demandé, processus retenu jusqu'au fichier fini");
+    }
+}
+
 // The pipeline's set-up calls against the system's own D3D11, DXGI, capture and Media
 // Foundation: prints what each step gave, one line each, for the script to judge.
 int chaine_de_traitement() {
@@ -313,6 +345,7 @@ int main() {
     dossier_temporaire();
     sommeil();
     boucle_au_repos();
+    arret_console();
     if (echecs == 0) {
         std::fputs("ok\n", stdout);
         return 0;
