@@ -179,21 +179,24 @@ if [ -n "$xvfb" ]; then
       echecs=$((echecs + 1))
     fi
     # Ctrl+C: wine hands a console process's SIGINT to its console handlers as CTRL_C_EVENT.
-    # The ten-second wait ends at once, the summary is printed and the status is 0.
-    "$wine" "$programme" notepad.exe 10 >"$temp/sortie" 2>"$temp/erreur" </dev/null &
+    # The ten-second wait ends at once, the summary is printed and the status is 0. The signal
+    # goes only once the program has written its first line (its handler is then installed),
+    # read from a file of its own: a line left by an earlier command would send it too early.
+    rm -f "$temp/ctrl_c"
+    "$wine" "$programme" notepad.exe 10 >"$temp/ctrl_c" 2>"$temp/erreur" </dev/null &
     enregistreur=$!
-    for _ in $(seq 100); do grep -q '^fenêtre' "$temp/sortie" && break; sleep 0.1; done
+    for _ in $(seq 100); do grep -qs '^fenêtre' "$temp/ctrl_c" && break; sleep 0.1; done
     debut=$(date +%s%N)
     kill -INT "$enregistreur"
     wait "$enregistreur"
     statut=$?
     ms=$(( ($(date +%s%N) - debut) / 1000000 ))
     if [ "$statut" -eq 0 ] && [ "$ms" -lt 5000 ] && [ ! -s "$temp/erreur" ] &&
-       grep -qxE 'octets : 0 · durée 0s · erreur (None|Some\(".*"\))' "$temp/sortie" &&
-       [ "$(tail -n 1 "$temp/sortie")" = "fichier : None" ]; then
+       grep -qxE 'octets : 0 · durée 0s · erreur (None|Some\(".*"\))' "$temp/ctrl_c" &&
+       [ "$(tail -n 1 "$temp/ctrl_c")" = "fichier : None" ]; then
       echo "ok ctrl_c (fin en $ms ms)"
     else
-      echo "ÉCHEC ctrl_c (statut $statut, $ms ms)"; cat "$temp/sortie" "$temp/erreur"
+      echo "ÉCHEC ctrl_c (statut $statut, $ms ms)"; cat "$temp/ctrl_c" "$temp/erreur"
       echecs=$((echecs + 1))
     fi
     cas sans_extension 101 "" "$introuvable" -- notepad
