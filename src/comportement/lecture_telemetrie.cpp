@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "commun/entree.hpp"
 #include "commun/morceaux.hpp"
 #include "comportement/lecture_morceaux.hpp"
 
@@ -48,12 +49,9 @@ std::expected<TrameTelemetrie, std::string> trame_depuis_json(std::string_view t
     return t;
 }
 
-std::expected<std::unique_ptr<commun::SourceOctets>, std::string> ouvrir_telemetrie(const std::string& chemin) {
-    auto fichier = commun::FichierLecture::ouvrir(chemin);
-    if (!fichier) {
-        return std::unexpected(std::move(fichier.error()));
-    }
-    return std::make_unique<commun::FichierLecture>(std::move(*fichier));
+std::expected<std::unique_ptr<commun::Entree>, std::string> ouvrir_telemetrie(const std::string& chemin) {
+    // gzip'ed and zstd'ed files are read as their text.
+    return commun::Entree::ouvrir(chemin);
 }
 
 std::expected<std::vector<LotTrames>, std::string> lire_lots(commun::SourceOctets& source) {

@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -45,12 +42,6 @@ std::uint64_t sature(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 
 // A partition read back holds about what it took on disk, plus the blocks' and the map's slack.
 std::uint64_t memoire_partition(std::uint64_t octets) { return octets + octets / 4; }
 
-std::uint64_t taille_fichier(const std::string& chemin) {
-    std::error_code ec;
-    const auto n = std::filesystem::file_size(std::filesystem::path(std::u8string(chemin.begin(), chemin.end())), ec);
-    return ec ? 0 : n;
-}
-
 // A spill sized for a file whose frames would take about `estimation` bytes, to be read back in pieces
 // of about `piece` bytes, with write buffers that together take a small share of the budget.
 std::expected<Debordement, std::string> creer_debordement(const ReglagesLecture& r, std::uint64_t estimation,
@@ -66,7 +57,8 @@ std::size_t tampon_sous_partitions(const ReglagesLecture& r) {
     return static_cast<std::size_t>(std::clamp<std::uint64_t>(r.budget / 8 / kSousPartitions, 4096, 1 << 20));
 }
 
-// The frames of the whole file, from those of its first `lus` bytes.
+// The frames of the whole file, from those of its first `lus` bytes (of the file itself: compressed ones
+// for a compressed file, as its size).
 std::uint64_t estimation_fichier(std::uint64_t tenu, std::uint64_t lus, std::uint64_t taille) {
     if (lus == 0 || taille <= lus) return tenu * 2;
     return static_cast<std::uint64_t>(static_cast<double>(tenu) * static_cast<double>(taille) / static_cast<double>(lus));
@@ -87,9 +79,14 @@ public:
         ReserveTrames reserve;
         std::optional<Debordement> deborde;
         std::uint64_t lignes = 0;
+        std::uint64_t vus = 0;
         for (;;) {
             auto suite = decoupeur.suivant(morceau_);
-            if (r_.progression) r_.progression(lus_ + decoupeur.octets_lus());
+            if (r_.progression) {
+                const std::uint64_t lus = (*source)->octets_lus();
+                r_.progression(lus - vus);
+                vus = lus;
+            }
             if (!suite) return std::unexpected(chemin + " : replay illisible : " + suite.error());
             if (!*suite) break;
             const MorceauLu lu = lecteur_.lire(morceau_.vue());
@@ -103,7 +100,7 @@ public:
             reserve.ajouter(lu);
             if (permanent_ + fixe() + reserve.octets() > r_.budget) {
                 const std::uint64_t estimation =
-                    estimation_fichier(reserve.octets(), decoupeur.octets_lus(), taille_fichier(chemin));
+                    estimation_fichier(reserve.octets(), (*source)->octets_lus(), (*source)->taille().value_or(0));
                 auto d = creer_debordement(r_, estimation, libre());
                 if (!d) return std::unexpected(d.error());
                 if (auto e = d->ajouter(reserve); !e) return e;
@@ -111,7 +108,6 @@ public:
                 deborde = std::move(*d);
             }
         }
-        lus_ += decoupeur.octets_lus();
         if (t_ == nullptr) return {};
         if (!deborde) {
             analyser(reserve, nullptr);
@@ -178,7 +174,6 @@ private:
     commun::Tampon morceau_;
     std::uint64_t permanent_ = 0;   // results handed over: the traitement keeps them
     std::uint64_t en_attente_ = 0;  // results of a spilled file, until they are put in order
-    std::uint64_t lus_ = 0;         // bytes of the files before this one
 };
 
 // ---------------------------------------------------------------------------------------------------------
@@ -268,12 +263,7 @@ public:
                 continue;
             }
             if (livres_ == fichiers_.size()) return {};
-            cv_.wait_for(l, std::chrono::milliseconds(200));
-            if (r_.progression) {
-                l.unlock();
-                r_.progression(octets_lus_.load());
-                l.lock();
-            }
+            cv_.wait(l);
         }
     }
 
@@ -289,8 +279,9 @@ private:
     };
     struct Fichier {
         std::string chemin;
-        std::unique_ptr<commun::SourceOctets> source;  // the reading task's
+        std::unique_ptr<commun::Entree> source;        // the reading task's
         std::unique_ptr<commun::Decoupeur> decoupeur;  // the reading task's
+        std::uint64_t vus = 0;                         // the reading task's: file bytes told to the progress
         std::uint64_t taille = 0;
         std::uint64_t octets_lus = 0;
         // Reading: chunks are numbered as they are cut and added back in that order.
@@ -406,13 +397,16 @@ private:
                 f.source = std::move(*source);
                 f.decoupeur = std::make_unique<commun::Decoupeur>(*f.source, r_.taille_morceau,
                                                                   lignes_par_morceau(r_.taille_morceau));
-                f.taille = taille_fichier(f.chemin);
+                f.taille = f.source->taille().value_or(0);
             }
         }
         if (!erreur_lecture) {
-            const std::uint64_t avant = f.decoupeur->octets_lus();
             auto suite = f.decoupeur->suivant(tampon);
-            octets_lus_ += f.decoupeur->octets_lus() - avant;
+            if (r_.progression) {
+                const std::uint64_t lus = f.source->octets_lus();
+                r_.progression(lus - f.vus);
+                f.vus = lus;
+            }
             if (!suite) {
                 erreur_lecture = std::move(suite.error());
             } else {
@@ -421,7 +415,7 @@ private:
         }
         std::lock_guard g(m_);
         f.lecture_active = false;
-        if (f.decoupeur) f.octets_lus = f.decoupeur->octets_lus();
+        if (f.source) f.octets_lus = f.source->octets_lus();
         if (erreur_lecture || fin) {
             f.lecture_finie = true;
             rendre(std::move(tampon));
@@ -723,7 +717,6 @@ private:
     bool arret_ = false;
     std::vector<commun::Tampon> tampons_;
     std::uint64_t limite_vol_;  // chunks of a file between their reading and their adding
-    std::atomic<std::uint64_t> octets_lus_{0};
     // Each thread's working storage, owned here rather than thread_local: the threads' own storage is
     // not reliably destroyed in order on every platform.
     struct Poste {

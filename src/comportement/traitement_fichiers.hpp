@@ -28,7 +28,8 @@ struct ReglagesLecture {
     std::uint64_t budget = std::numeric_limits<std::uint64_t>::max();
     std::size_t taille_morceau = kTailleMorceau;
     std::filesystem::path dossier_temporaire;  // where spills go
-    // Bytes taken from the inputs so far; called now and then on the calling thread.
+    // Bytes of the input files consumed (compressed ones for a compressed file) since the last call; called
+    // from any thread.
     std::function<void(std::uint64_t)> progression;
 };
 

@@ -62,7 +62,8 @@ std::expected<void, std::string> executer(std::span<const std::string> arguments
         return calibrer(*a, *reglages, console);
     }
     // Inputs are read, and their errors reported, before the command is checked.
-    if (auto r = comportement::traiter_fichiers(a->fichiers, nullptr, *reglages); !r) {
+    LectureSuivie lecture(*a, *reglages, console);
+    if (auto r = comportement::traiter_fichiers(a->fichiers, nullptr, lecture.reglages()); !r) {
         return std::unexpected(std::move(r.error()));
     }
     return std::unexpected(avec_usage("commande inconnue : " + a->commande));

@@ -5,6 +5,7 @@
 
 #include "bin/calibrage/commandes.hpp"
 #include "bin/calibrage/emission.hpp"
+#include "bin/calibrage/reglages.hpp"
 #include "commun/unicode.hpp"
 #include "comportement/calibration.hpp"
 
@@ -22,14 +23,15 @@ std::expected<void, std::string> calibrer(const Arguments& arguments, const comp
         // be read back.
         refus = "--cohorte : UTF-8 invalide";
     }
+    LectureSuivie lecture(arguments, reglages, console);
     // The input files' errors come before the cohort's: without a usable cohort they are only checked.
     if (refus) {
-        if (auto r = comportement::traiter_fichiers(arguments.fichiers, nullptr, reglages); !r) {
+        if (auto r = comportement::traiter_fichiers(arguments.fichiers, nullptr, lecture.reglages()); !r) {
             return std::unexpected(std::move(r.error()));
         }
         return std::unexpected(std::move(*refus));
     }
-    auto calibration = comportement::calibrer_fichiers(arguments.fichiers, reglages);
+    auto calibration = comportement::calibrer_fichiers(arguments.fichiers, lecture.reglages());
     if (!calibration) {
         return std::unexpected(std::move(calibration.error()));
     }
@@ -37,6 +39,7 @@ std::expected<void, std::string> calibrer(const Arguments& arguments, const comp
     if (!rapport) {
         return std::unexpected(std::move(rapport.error()));
     }
+    lecture.terminer();
 
     std::string texte =
         fmt::format("{} match(s), {} trames, cohorte « {} »\n", rapport->matchs, rapport->trames, rapport->cohorte);

@@ -3,6 +3,7 @@
 
 #include "bin/calibrage/commandes.hpp"
 #include "bin/calibrage/emission.hpp"
+#include "bin/calibrage/reglages.hpp"
 #include "commun/fichier.hpp"
 #include "commun/unicode.hpp"
 #include "comportement/calibration.hpp"
@@ -76,16 +77,18 @@ std::string joindre(const std::vector<std::string>& textes) {
 std::expected<void, std::string> controler(const Arguments& arguments,
                                            const comportement::ReglagesLecture& reglages, Console console) {
     const auto seuils = choisir_seuils(arguments);
+    LectureSuivie lecture(arguments, reglages, console);
     if (!seuils) {
-        if (auto r = comportement::traiter_fichiers(arguments.fichiers, nullptr, reglages); !r) {
+        if (auto r = comportement::traiter_fichiers(arguments.fichiers, nullptr, lecture.reglages()); !r) {
             return std::unexpected(std::move(r.error()));
         }
         return std::unexpected(seuils.error());
     }
-    auto controle = comportement::controler_fichiers(arguments.fichiers, seuils->seuils, reglages);
+    auto controle = comportement::controler_fichiers(arguments.fichiers, seuils->seuils, lecture.reglages());
     if (!controle) {
         return std::unexpected(std::move(controle.error()));
     }
+    lecture.terminer();
     message(console, seuils->message);
     const comportement::RapportControle rapport = comportement::rapport_controle(std::move(*controle));
 

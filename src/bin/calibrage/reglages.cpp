@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "commun/entree.hpp"
 #include "commun/fichier_temporaire.hpp"
 #include "commun/systeme.hpp"
 
@@ -59,6 +60,23 @@ std::expected<comportement::ReglagesLecture, std::string> reglages_lecture() {
     r.taille_morceau = static_cast<std::size_t>(std::clamp<std::uint64_t>(par_morceau, 16 << 10, comportement::kTailleMorceau));
     r.dossier_temporaire = commun::dossier_temporaire();
     return r;
+}
+
+std::uint64_t total_des_entrees(const Arguments& arguments) {
+    std::uint64_t total = 0;
+    for (const std::string& entree : arguments.fichiers) {
+        const auto taille = commun::taille_fichier(entree);
+        if (!taille) return 0;
+        total += *taille;
+    }
+    return total;
+}
+
+LectureSuivie::LectureSuivie(const Arguments& arguments, const comportement::ReglagesLecture& reglages,
+                             Console console)
+    : progression_(console.erreurs, total_des_entrees(arguments), commun::est_terminal(stderr)),
+      reglages_(reglages) {
+    reglages_.progression = [this](std::uint64_t octets) { progression_.avancer(octets); };
 }
 
 }  // namespace calibrage
