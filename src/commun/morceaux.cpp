@@ -57,8 +57,18 @@ std::expected<bool, std::string> Decoupeur::suivant(Tampon& m) {
             if (erreur_) return std::unexpected(*erreur_);
             return false;
         }
+        // The LFs up to the line limit, found with memchr: lines are long, and this runs on one thread
+        // for the whole input.
         const char* debut = m.data();
-        const std::size_t lf = static_cast<std::size_t>(std::count(debut, debut + m.size(), '\n'));
+        const char* fin = debut + m.size();
+        const char* p = debut;
+        std::size_t lf = 0;
+        while (lf < lignes_max_) {
+            const auto* q = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(fin - p)));
+            if (q == nullptr) break;
+            p = q + 1;
+            ++lf;
+        }
         if (lf == 0) {
             if (fin_) return true;  // the last line, without LF
             if (erreur_) {
@@ -68,18 +78,8 @@ std::expected<bool, std::string> Decoupeur::suivant(Tampon& m) {
             cible = m.size() * 2;  // a line longer than a chunk
             continue;
         }
-        const bool ligne_finale = fin_ && debut[m.size() - 1] != '\n';
-        if (ligne_finale && lf < lignes_max_) return true;
-        std::size_t coupe = 0;
-        if (lf <= lignes_max_) {
-            coupe = std::string_view(debut, m.size()).rfind('\n') + 1;
-        } else {
-            const char* p = debut;
-            for (std::size_t k = 0; k < lignes_max_; ++k) {
-                p = static_cast<const char*>(std::memchr(p, '\n', m.size() - static_cast<std::size_t>(p - debut))) + 1;
-            }
-            coupe = static_cast<std::size_t>(p - debut);
-        }
+        if (fin_ && p != fin && lf < lignes_max_) return true;  // with the last line, which has no LF
+        const auto coupe = static_cast<std::size_t>(p - debut);
         reste_.ajouter(std::string_view(debut + coupe, m.size() - coupe));
         m.redimensionner(coupe);
         return true;
