@@ -16,8 +16,8 @@
 #      build of calibrage (e.g. the main branch built in a second build directory), when given;
 #   3. peak resident memory (GNU time) of controler without a budget: per frame of the input, and per
 #      frame held (the growth from the 1.1 GB file to the 2.2 GB one, over the frames added);
-#   4. controler on the 2.2 GB file within CALIBRAGE_MEMOIRE=512 (spilled) against no budget: peak
-#      memory and time.
+#   4. controler on the 2.2 GB file within CALIBRAGE_MEMOIRE=512 and within BUDGET_DEBORDEMENT MiB (128,
+#      where it spills): peak memory, whether it spilled, and the time of the spilled run against none.
 set -euo pipefail
 
 racine=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,6 +27,7 @@ donnees=${DONNEES:-$racine/bench/donnees}
 mo_fichier=${MO_FICHIER:-300}
 mo_unique=${MO_UNIQUE:-1100}
 mo_grand=${MO_GRAND:-2200}
+budget_petit=${BUDGET_DEBORDEMENT:-128}  # MiB: small enough for the large file to spill
 
 cd "$racine"
 cmake --preset linux >/dev/null
@@ -76,8 +77,8 @@ mesurer() {  # name, bytes, ratios..., then -- commands as "name=command"
   local ratios=()
   while [ "$1" != "--" ]; do ratios+=("$1"); shift; done
   shift
-  local args=()
-  for c in "$@"; do args+=(-n "${c%%=*}" "${c#*=}"); done
+  local args=() commande
+  for commande in "$@"; do args+=(-n "${commande%%=*}" "${commande#*=}"); done
   echo "== $titre"
   hyperfine --style none --warmup 1 --runs "$runs" --export-json "$tmp/h.json" "${args[@]}" >/dev/null
   resume "$tmp/h.json" "$total" "${ratios[@]}"
@@ -114,14 +115,19 @@ n_grand=$(trames "$grand")
 p_unique=$(pic env -u CALIBRAGE_MEMOIRE "$calibrage" controler "$unique")
 p_grand=$(pic env -u CALIBRAGE_MEMOIRE "$calibrage" controler "$grand")
 awk -v p1="$p_unique" -v p2="$p_grand" -v n1="$n_unique" -v n2="$n_grand" 'BEGIN {
-  printf "  %d trames : pic %.0f Mo, %.1f octets par trame\n", n1, p1 / 1024, p1 * 1024 / n1
-  printf "  %d trames : pic %.0f Mo, %.1f octets par trame\n", n2, p2 / 1024, p2 * 1024 / n2
+  printf "  %d trames : pic %.0f Mo, %.1f octets par trame\n", n1, p1 * 1024 / 1e6, p1 * 1024 / n1
+  printf "  %d trames : pic %.0f Mo, %.1f octets par trame\n", n2, p2 * 1024 / 1e6, p2 * 1024 / n2
   printf "  par trame tenue (croissance du pic sur les trames ajoutées) : %.1f octets\n", (p2 - p1) * 1024 / (n2 - n1)
 }'
 
-echo "== CALIBRAGE_MEMOIRE=512 sur $((mo_grand)) Mo (débordement) contre sans budget"
-p_budget=$(pic env CALIBRAGE_MEMOIRE=512 TMPDIR="$tmp" "$calibrage" controler "$grand")
-awk -v p="$p_budget" 'BEGIN { printf "  pic avec 512 Mio : %.0f Mo (%.0f Mio)\n", p * 1024 / 1e6, p / 1024 }'
-mesurer "débordement (fichier de $mo_grand Mo)" "$(octets "$grand")" controler_512/controler_libre -- \
+# Whether a run spills: with a temporary directory that does not exist, a spill is an error.
+deborde() { if env TMPDIR=/nonexistent "$@" >/dev/null 2>&1; then echo non; else echo oui; fi; }
+echo "== controler sur le fichier de $mo_grand Mo dans un budget (fils par défaut)"
+for budget in 512 "$budget_petit"; do
+  p=$(pic env CALIBRAGE_MEMOIRE=$budget TMPDIR="$tmp" "$calibrage" controler "$grand")
+  d=$(deborde env CALIBRAGE_MEMOIRE=$budget "$calibrage" controler "$grand")
+  awk -v p="$p" -v b="$budget" -v d="$d" 'BEGIN { printf "  CALIBRAGE_MEMOIRE=%s : pic %.0f Mo (%.0f Mio), débordement : %s\n", b, p * 1024 / 1e6, p / 1024, d }'
+done
+mesurer "débordement (fichier de $mo_grand Mo)" "$(octets "$grand")" controler_$budget_petit/controler_libre -- \
   "controler_libre=$c controler --sortie /dev/null '$grand'" \
-  "controler_512=CALIBRAGE_MEMOIRE=512 TMPDIR='$tmp' $c controler --sortie /dev/null '$grand'"
+  "controler_$budget_petit=CALIBRAGE_MEMOIRE=$budget_petit TMPDIR='$tmp' $c controler --sortie /dev/null '$grand'"

@@ -1,6 +1,8 @@
 #include "comportement/calibration.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <utility>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -41,6 +43,35 @@ void collecter_tries(std::span<const TrameTelemetrie> trames, EchantillonsMetriq
     }
 }
 
+// Sorts finite values ascending, stably: equal values (0.0 and -0.0) keep their input order. Large
+// lists go through a radix sort on an order-preserving image of the bits in which -0.0 is 0.0: being
+// stable, it gives exactly what std::stable_sort gives, several times faster; the calibration's last step
+// runs it on millions of samples while the other threads wait.
+void trier_stable(std::vector<double>& v) {
+    if (v.size() < 4096) {
+        std::stable_sort(v.begin(), v.end());
+        return;
+    }
+    const auto cle = [](double x) {
+        std::uint64_t b = std::bit_cast<std::uint64_t>(x);
+        if (b == 0x8000000000000000ULL) b = 0;
+        return (b >> 63) != 0 ? ~b : b | 0x8000000000000000ULL;
+    };
+    constexpr int kBits = 16;
+    std::vector<double> autre(v.size());
+    std::vector<std::size_t> comptes(std::size_t{1} << kBits);
+    for (int decalage = 0; decalage < 64; decalage += kBits) {
+        std::fill(comptes.begin(), comptes.end(), 0);
+        for (double x : v) ++comptes[(cle(x) >> decalage) & 0xFFFF];
+        // A digit shared by every value leaves the order as it is.
+        if (comptes[(cle(v[0]) >> decalage) & 0xFFFF] == v.size()) continue;
+        std::size_t debut = 0;
+        for (std::size_t& c : comptes) debut += std::exchange(c, debut);
+        for (double x : v) autre[comptes[(cle(x) >> decalage) & 0xFFFF]++] = x;
+        v.swap(autre);
+    }
+}
+
 // The finite samples, sorted ascending. Stable, so equal values (0.0 and -0.0) keep their input
 // order and the percentiles do not depend on the sort algorithm.
 std::vector<double> finis_tries(std::span<const double> echantillons) {
@@ -51,7 +82,7 @@ std::vector<double> finis_tries(std::span<const double> echantillons) {
             tries.push_back(v);
         }
     }
-    std::stable_sort(tries.begin(), tries.end());
+    trier_stable(tries);
     return tries;
 }
 
@@ -358,7 +389,7 @@ std::expected<RapportCalibration, std::string> rapport_calibration(AccumulateurC
         std::vector<double>& l = *listes[i];
         const std::uint64_t total = l.size();
         std::erase_if(l, [](double v) { return !std::isfinite(v); });
-        std::stable_sort(l.begin(), l.end());
+        trier_stable(l);
         r.distributions.push_back(distribution_triee(kMetriques[i], total, l));
     }
 
