@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "commun/morceaux.hpp"
@@ -235,7 +236,13 @@ enum Priorite : std::size_t { kUrgent = 0, kAnalyse = 1, kLecture = 2 };
 class Parallele {
 public:
     Parallele(std::span<const std::string> chemins, Traitement* t, const ReglagesLecture& r)
-        : t_(t), r_(r), fichiers_(chemins.size()), limite_vol_(2 * r.fils + 2), postes_(r.fils), pool_(r.fils) {
+        : t_(t),
+          r_(r),
+          fichiers_(chemins.size()),
+          lecteurs_max_(std::max<std::size_t>(1, (r.fils + 2) / 3)),
+          limite_vol_(2 * r.fils + 2),
+          postes_(r.fils),
+          pool_(r.fils) {
         for (std::size_t i = 0; i < chemins.size(); ++i) fichiers_[i].chemin = chemins[i];
     }
 
@@ -317,10 +324,10 @@ private:
         cv_.notify_all();
     }
 
-    // Whether memory held elsewhere than file i will come back without i's help.
-    bool autres_tenus(std::size_t i) const {
-        for (std::size_t j = livres_; j < fichiers_.size() && j <= lecture_; ++j) {
-            if (j != i && (fichiers_[j].tenu > 0 || fichiers_[j].taches > 0)) return true;
+    // Whether files before i hold memory that their analysis will give back.
+    bool tenus_avant(std::size_t i) const {
+        for (std::size_t j = livres_; j < i; ++j) {
+            if (fichiers_[j].tenu > 0 || fichiers_[j].taches > 0) return true;
         }
         return false;
     }
@@ -328,28 +335,45 @@ private:
     // Starts what can start. Under the lock.
     void planifier() {
         if (arret_) return;
-        if (lecture_ < fichiers_.size()) {
-            Fichier& f = fichiers_[lecture_];
-            if (!f.lecture_active && !f.lecture_finie && !f.erreur && f.lus - f.valides < limite_vol_) {
-                const std::uint64_t place = place_morceau();
-                bool lire = utilise_ + place <= r_.budget;
-                if (!lire && f.lus == f.valides && !autres_tenus(lecture_)) {
-                    // Alone and full: spill what is held, or go on past the budget once that is done.
-                    if (t_ != nullptr && !f.deborde && !f.reserve_vide) {
-                        f.deborder = true;
-                        valider_plus_tard(lecture_);
-                    } else {
-                        lire = true;
-                    }
-                }
-                if (lire) {
-                    utilise_ += place;
-                    f.lecture_active = true;
-                    pool_.soumettre(kUrgent, [this, i = lecture_, place](std::size_t) { lire_morceau(i, place); });
+        // Several files are read at once (each is read by one thread at a time, and decompression is slow),
+        // but none is opened while a spilled file is read back: its partitions need the memory.
+        bool relecture = false;
+        std::size_t en_lecture = 0;
+        std::uint64_t en_vol = 0;
+        for (std::size_t j = livres_; j < ouverts_; ++j) {
+            const Fichier& f = fichiers_[j];
+            relecture = relecture || (f.lu && f.deborde && !f.termine);
+            en_lecture += !f.lu && !f.erreur ? 1 : 0;
+            en_vol += f.lus - f.valides;
+        }
+        for (; !relecture && ouverts_ < fichiers_.size() && en_lecture < lecteurs_max_; ++en_lecture) ++ouverts_;
+        bool premier = true;
+        for (std::size_t i = livres_; i < ouverts_ && en_vol < limite_vol_; ++i) {
+            Fichier& f = fichiers_[i];
+            if (f.lu || f.erreur) continue;
+            const bool ancien = std::exchange(premier, false);
+            if (f.lecture_active || f.lecture_finie) continue;
+            const std::uint64_t place = place_morceau();
+            // The oldest file being read may fill the budget, the others half of it: the oldest can always
+            // go on, spilling if it must, without waiting for files read after it.
+            bool lire = utilise_ + place <= (ancien ? r_.budget : r_.budget / 2);
+            if (!lire && ancien && f.lus == f.valides && !tenus_avant(i)) {
+                // Alone and full: spill what is held, or go on past the budget once that is done.
+                if (t_ != nullptr && !f.deborde && !f.reserve_vide) {
+                    f.deborder = true;
+                    valider_plus_tard(i);
+                } else {
+                    lire = true;
                 }
             }
+            if (lire) {
+                utilise_ += place;
+                ++en_vol;
+                f.lecture_active = true;
+                pool_.soumettre(kUrgent, [this, i, place](std::size_t) { lire_morceau(i, place); });
+            }
         }
-        for (std::size_t i = livres_; i < fichiers_.size() && i <= lecture_; ++i) {
+        for (std::size_t i = livres_; i < ouverts_; ++i) {
             Fichier& f = fichiers_[i];
             while (!f.partitions.empty() && !f.erreur) {
                 const Partition q = f.partitions.front();
@@ -439,7 +463,7 @@ private:
     }
 
     void analyser_morceau(std::size_t fil, std::size_t i, std::uint64_t numero, commun::Tampon tampon) {
-        LecteurMorceaux& lecteur = postes_[fil].lecteur;
+        LecteurMorceaux& lecteur = poste(fil).lecteur;
         Morceau m;
         bool arret = false;
         {
@@ -545,7 +569,6 @@ private:
         if (!f.deborde) {
             f.lots = f.reserve.extraire();
             f.resultats.resize(f.lots.size());
-            lecture_ = i + 1;  // the next file is read while these are analysed
             std::size_t debut = 0;
             std::uint64_t trames = 0;
             std::size_t plus_grand = 0;
@@ -593,13 +616,12 @@ private:
         f.reserve = ReserveTrames{};
         f.lots.clear();
         f.debordements.clear();
-        lecture_ = std::max(lecture_, i + 1);
         cv_.notify_all();
     }
 
     void analyser_lots(std::size_t fil, std::size_t i, std::size_t debut, std::size_t fin,
                        std::uint64_t atelier_octets) {
-        Atelier& atelier = postes_[fil].atelier;
+        Atelier& atelier = poste(fil).atelier;
         Fichier& f = fichiers_[i];
         {
             std::lock_guard g(m_);
@@ -627,7 +649,7 @@ private:
     }
 
     void traiter_partition(std::size_t fil, std::size_t i, Partition q, std::uint64_t place) {
-        Atelier& atelier = postes_[fil].atelier;
+        Atelier& atelier = poste(fil).atelier;
         Fichier& f = fichiers_[i];
         std::uint64_t seuil = 0;
         {
@@ -709,7 +731,8 @@ private:
     std::mutex m_;
     std::condition_variable cv_;  // the calling thread waits on it
     std::vector<Fichier> fichiers_;
-    std::size_t lecture_ = 0;  // the file being read (or the next)
+    std::size_t ouverts_ = 0;  // files whose reading has started
+    std::size_t lecteurs_max_;  // files read at once
     std::size_t livres_ = 0;   // files whose results were handed over
     std::uint64_t utilise_ = 0;
     std::uint64_t permanent_ = 0;  // results: kept until the end
@@ -718,12 +741,18 @@ private:
     std::vector<commun::Tampon> tampons_;
     std::uint64_t limite_vol_;  // chunks of a file between their reading and their adding
     // Each thread's working storage, owned here rather than thread_local: the threads' own storage is
-    // not reliably destroyed in order on every platform.
+    // not reliably destroyed in order on every platform. Made by the thread that uses it, on first use, so
+    // it comes from that thread's part of the heap: the parsers of two threads side by side in memory
+    // would share cache lines.
     struct Poste {
         LecteurMorceaux lecteur;
         Atelier atelier;
     };
-    std::vector<Poste> postes_;
+    Poste& poste(std::size_t fil) {
+        if (!postes_[fil]) postes_[fil] = std::make_unique<Poste>();
+        return *postes_[fil];
+    }
+    std::vector<std::unique_ptr<Poste>> postes_;
     Pool pool_;  // last: its threads are joined before the rest goes
 };
 
