@@ -1,30 +1,45 @@
 // calibrer: thresholds proposed for one cohort from clean matches.
+#include <optional>
+
 #include <fmt/format.h>
 
 #include "bin/calibrage/commandes.hpp"
 #include "bin/calibrage/emission.hpp"
+#include "bin/calibrage/reglages.hpp"
 #include "commun/unicode.hpp"
 #include "comportement/calibration.hpp"
 
 namespace calibrage {
 
-std::expected<void, std::string> calibrer(const Arguments& arguments, const std::vector<comportement::LotTrames>& lots,
+std::expected<void, std::string> calibrer(const Arguments& arguments, const comportement::ReglagesLecture& reglages,
                                           Console console) {
     // Trimming decodes code points: only text that is UTF-8 can be found blank.
     const bool utf8 = arguments.cohorte && commun::est_utf8_valide(*arguments.cohorte);
+    std::optional<std::string> refus;
     if (!arguments.cohorte || (utf8 && commun::rogner_unicode(*arguments.cohorte).empty())) {
-        return std::unexpected("--cohorte est obligatoire (une calibration par cohorte)\n" +
-                               std::string(texte_usage));
+        refus = "--cohorte est obligatoire (une calibration par cohorte)\n" + std::string(texte_usage);
+    } else if (!utf8) {
+        // The label goes into the report verbatim; text that is not UTF-8 would make a report that cannot
+        // be read back.
+        refus = "--cohorte : UTF-8 invalide";
     }
-    // The label goes into the report verbatim; text that is not UTF-8 would make a report that cannot
-    // be read back.
-    if (!utf8) {
-        return std::unexpected(std::string("--cohorte : UTF-8 invalide"));
+    LectureSuivie lecture(arguments, reglages, console);
+    // The input files' errors come before the cohort's: without a usable cohort they are only checked.
+    if (refus) {
+        if (auto r = comportement::traiter_fichiers(arguments.fichiers, nullptr, lecture.reglages()); !r) {
+            return std::unexpected(std::move(r.error()));
+        }
+        return std::unexpected(std::move(*refus));
     }
-    auto rapport = comportement::calibrer_lots(lots, *arguments.cohorte);
+    auto calibration = comportement::calibrer_fichiers(arguments.fichiers, lecture.reglages());
+    if (!calibration) {
+        return std::unexpected(std::move(calibration.error()));
+    }
+    auto rapport = comportement::rapport_calibration(std::move(*calibration), *arguments.cohorte);
     if (!rapport) {
         return std::unexpected(std::move(rapport.error()));
     }
+    lecture.terminer();
 
     std::string texte =
         fmt::format("{} match(s), {} trames, cohorte « {} »\n", rapport->matchs, rapport->trames, rapport->cohorte);

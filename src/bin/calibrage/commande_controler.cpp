@@ -3,6 +3,7 @@
 
 #include "bin/calibrage/commandes.hpp"
 #include "bin/calibrage/emission.hpp"
+#include "bin/calibrage/reglages.hpp"
 #include "commun/fichier.hpp"
 #include "commun/unicode.hpp"
 #include "comportement/calibration.hpp"
@@ -36,11 +37,16 @@ std::expected<std::string, std::string> lire_texte(const std::string& chemin) {
     return texte;
 }
 
-std::expected<comportement::EngineThresholds, std::string> choisir_seuils(const Arguments& arguments,
-                                                                         Console console) {
+struct Seuils {
+    comportement::EngineThresholds seuils;
+    std::string message;  // which thresholds, for the console
+};
+
+// Read before the telemetry, whose batches are analysed as they come, but reported only after it: the
+// input files' errors come first.
+std::expected<Seuils, std::string> choisir_seuils(const Arguments& arguments) {
     if (!arguments.rapport) {
-        message(console, "seuils par défaut du moteur (pas de --rapport)\n");
-        return comportement::EngineThresholds{};
+        return Seuils{comportement::EngineThresholds{}, "seuils par défaut du moteur (pas de --rapport)\n"};
     }
     const std::string& chemin = *arguments.rapport;
     auto texte = lire_texte(chemin);
@@ -51,8 +57,8 @@ std::expected<comportement::EngineThresholds, std::string> choisir_seuils(const 
     if (!rapport) {
         return std::unexpected(chemin + " : " + rapport.error());
     }
-    message(console, "seuils de la calibration « " + rapport->cohorte + " »\n");
-    return comportement::seuils_depuis_rapport(*rapport);
+    return Seuils{comportement::seuils_depuis_rapport(*rapport),
+                  "seuils de la calibration « " + rapport->cohorte + " »\n"};
 }
 
 std::string joindre(const std::vector<std::string>& textes) {
@@ -69,12 +75,22 @@ std::string joindre(const std::vector<std::string>& textes) {
 }  // namespace
 
 std::expected<void, std::string> controler(const Arguments& arguments,
-                                           const std::vector<comportement::LotTrames>& lots, Console console) {
-    const auto seuils = choisir_seuils(arguments, console);
+                                           const comportement::ReglagesLecture& reglages, Console console) {
+    const auto seuils = choisir_seuils(arguments);
+    LectureSuivie lecture(arguments, reglages, console);
     if (!seuils) {
+        if (auto r = comportement::traiter_fichiers(arguments.fichiers, nullptr, lecture.reglages()); !r) {
+            return std::unexpected(std::move(r.error()));
+        }
         return std::unexpected(seuils.error());
     }
-    const comportement::RapportControle rapport = comportement::controler_lots(lots, *seuils);
+    auto controle = comportement::controler_fichiers(arguments.fichiers, seuils->seuils, lecture.reglages());
+    if (!controle) {
+        return std::unexpected(std::move(controle.error()));
+    }
+    lecture.terminer();
+    message(console, seuils->message);
+    const comportement::RapportControle rapport = comportement::rapport_controle(std::move(*controle));
 
     std::string texte = fmt::format("{} match(s) analysés ({} invalides ignorés) · {} à REVIEW ou plus = {:.1f} %\n",
                                     rapport.matchs, rapport.invalides, rapport.reviewOuPlus,

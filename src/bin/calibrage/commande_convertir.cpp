@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "bin/calibrage/commandes.hpp"
+#include "bin/calibrage/reglages.hpp"
 #include "commun/entree.hpp"
 #include "commun/fichier.hpp"
 #include "commun/progression.hpp"
@@ -69,17 +70,6 @@ private:
     commun::Progression& progression_;
     std::uint64_t vus_ = 0;
 };
-
-// The sum of the inputs' sizes; 0 (unknown) when one of them is not a regular file.
-std::uint64_t total_des_entrees(const Arguments& arguments) {
-    std::uint64_t total = 0;
-    for (const std::string& entree : arguments.fichiers) {
-        const auto taille = commun::taille_fichier(entree);
-        if (!taille) return 0;
-        total += *taille;
-    }
-    return total;
-}
 
 }  // namespace
 
