@@ -11,7 +11,7 @@
 #include "commun/com_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "conversion/conversion.hpp"
-#include "conversion/sortie_windows.hpp"
+#include "conversion/conversion_windows.hpp"
 
 namespace conversion {
 

@@ -23,7 +23,7 @@
 #include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
 #include "commun/texte_windows.hpp"
-#include "conversion/sortie_windows.hpp"
+#include "conversion/conversion_windows.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
 #include "encodeur/mf_abi_windows.hpp"

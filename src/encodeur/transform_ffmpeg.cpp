@@ -18,7 +18,7 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 
-#include "conversion/convertisseur_ffmpeg.hpp"
+#include "conversion/conversion_ffmpeg.hpp"
 #include "conversion/journal_ffmpeg.hpp"
 
 namespace encodeur {

@@ -13,7 +13,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "conversion/convertisseur_ffmpeg.hpp"
+#include "conversion/conversion_ffmpeg.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/transform_ffmpeg.hpp"
 

@@ -19,7 +19,7 @@
 #include "commun/canal.hpp"
 #include "commun/com_windows.hpp"
 #include "commun/hresult_windows.hpp"
-#include "conversion/sortie_windows.hpp"
+#include "conversion/conversion_windows.hpp"
 #include "encodeur/encodeur.hpp"
 #include "encodeur/transformee_windows.hpp"
 
