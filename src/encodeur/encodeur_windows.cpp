@@ -26,8 +26,8 @@
 #include "conversion/conversion_windows.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
+#include "encodeur/encodeur_windows.hpp"
 #include "encodeur/mf_abi_windows.hpp"
-#include "encodeur/transformee_windows.hpp"
 
 namespace encodeur {
 

@@ -15,7 +15,7 @@ extern "C" {
 
 #include "conversion/conversion_ffmpeg.hpp"
 #include "encodeur/config.hpp"
-#include "encodeur/transform_ffmpeg.hpp"
+#include "encodeur/encodeur_ffmpeg.hpp"
 
 namespace {
 

@@ -19,8 +19,8 @@
 
 #include "commun/com_windows.hpp"
 #include "commun/hresult_windows.hpp"
+#include "encodeur/encodeur_windows.hpp"
 #include "encodeur/mf_abi_windows.hpp"
-#include "encodeur/transformee_windows.hpp"
 
 namespace {
 

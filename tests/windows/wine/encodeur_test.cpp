@@ -21,7 +21,7 @@
 #include "commun/hresult_windows.hpp"
 #include "conversion/conversion_windows.hpp"
 #include "encodeur/encodeur.hpp"
-#include "encodeur/transformee_windows.hpp"
+#include "encodeur/encodeur_windows.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "encodeur/transform_ffmpeg.hpp"
+#include "encodeur/encodeur_ffmpeg.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
