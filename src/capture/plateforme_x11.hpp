@@ -5,7 +5,7 @@
 
 #include "capture/affichage_x11.hpp"
 #include "capture/capture.hpp"
-#include "capture/capture_x11.hpp"
+#include "capture/sondage_x11.hpp"
 
 namespace capture {
 

@@ -1,4 +1,4 @@
-#include "capture/capture_x11.hpp"
+#include "capture/sondage_x11.hpp"
 
 #include <pthread.h>
 #include <sys/ipc.h>
