@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "capture/capture.hpp"
-#include "capture/demarrage_windows.hpp"
+#include "capture/capture_windows.hpp"
 #include "capture/gestionnaires_windows.hpp"
 #include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"

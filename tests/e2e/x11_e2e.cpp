@@ -14,7 +14,7 @@
 #include "bin/vextrel/fenetres.hpp"
 #include "bin/vextrel/fenetres_x11.hpp"
 #include "capture/affichage_x11.hpp"
-#include "capture/plateforme_x11.hpp"
+#include "capture/capture_x11.hpp"
 #include "capture/sondage_x11.hpp"
 #include "capture/texture_x11.hpp"
 #include "processus.hpp"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/demarrage_windows.hpp"
+#include "capture/capture_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
 #include "commun/com_windows.hpp"
 

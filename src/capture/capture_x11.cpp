@@ -1,4 +1,4 @@
-#include "capture/plateforme_x11.hpp"
+#include "capture/capture_x11.hpp"
 
 #include <algorithm>
 #include <cstring>
