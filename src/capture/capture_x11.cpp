@@ -57,17 +57,17 @@ std::expected<std::unique_ptr<CaptureFenetre>, commun::Erreur> demarrer_capture(
     auto resultat = std::make_unique<CaptureFenetreX11>(etat);
     // X images never show the pointer (it is not part of a window's contents), which is what
     // the recording asks for; the cursor flag has no effect here.
-    auto capture = CaptureX11::demarrer(
+    auto sondage = SondageX11::demarrer(
         static_cast<std::uint32_t>(fenetre),
         [etat](const std::uint8_t* pixels, std::uint32_t largeur, std::uint32_t hauteur, std::size_t pas) {
             ImageArriveeX11 arrivee(pixels, pas);
             deposer_image(*etat, largeur, hauteur, arrivee);
         },
         [etat] { etat->fermee.store(true); });
-    if (!capture) {
-        return std::unexpected(capture.error());
+    if (!sondage) {
+        return std::unexpected(sondage.error());
     }
-    resultat->capture = std::move(*capture);
+    resultat->sondage = std::move(*sondage);
     return resultat;
 }
 

@@ -33,7 +33,7 @@ class CaptureFenetreX11 : public CaptureFenetre {
 public:
     explicit CaptureFenetreX11(std::shared_ptr<EtatCapture> etat) : CaptureFenetre(std::move(etat)) {}
     // Declared after the base's state so it stops (and joins its thread) first.
-    std::unique_ptr<CaptureX11> capture;
+    std::unique_ptr<SondageX11> sondage;
 };
 
 }  // namespace capture

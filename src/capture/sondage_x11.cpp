@@ -38,7 +38,7 @@ std::uint8_t bits_par_pixel(xcb_connection_t* c, std::uint8_t profondeur) {
 
 // A System V segment attached both here and in the server. Removed at once after the server
 // attached it, so it cannot outlive the two processes.
-struct CaptureX11::SegmentShm {
+struct SondageX11::SegmentShm {
     xcb_connection_t* connexion = nullptr;
     xcb_shm_seg_t seg = 0;
     void* adresse = nullptr;
@@ -82,7 +82,7 @@ struct CaptureX11::SegmentShm {
     }
 };
 
-CaptureX11::CaptureX11(Cle, ConnexionX11 connexion, std::uint32_t fenetre, DepotImage depot, SignalFermeture fermeture,
+SondageX11::SondageX11(Cle, ConnexionX11 connexion, std::uint32_t fenetre, DepotImage depot, SignalFermeture fermeture,
                        std::chrono::nanoseconds periode)
     : connexion_(std::move(connexion)),
       fenetre_(fenetre),
@@ -90,7 +90,7 @@ CaptureX11::CaptureX11(Cle, ConnexionX11 connexion, std::uint32_t fenetre, Depot
       fermeture_(std::move(fermeture)),
       periode_(periode.count() > 0 ? periode : periode_defaut) {}
 
-std::expected<std::unique_ptr<CaptureX11>, commun::Erreur> CaptureX11::demarrer(std::uint32_t fenetre,
+std::expected<std::unique_ptr<SondageX11>, commun::Erreur> SondageX11::demarrer(std::uint32_t fenetre,
                                                                                DepotImage depot,
                                                                                SignalFermeture fermeture,
                                                                                std::chrono::nanoseconds periode,
@@ -114,7 +114,7 @@ std::expected<std::unique_ptr<CaptureX11>, commun::Erreur> CaptureX11::demarrer(
         return std::unexpected(commun::Erreur("format de pixels X non pris en charge"));
     }
 
-    auto capture = std::make_unique<CaptureX11>(Cle{}, std::move(*connexion), fenetre, std::move(depot),
+    auto capture = std::make_unique<SondageX11>(Cle{}, std::move(*connexion), fenetre, std::move(depot),
                                                 std::move(fermeture), periode);
     capture->largeur_ = geometrie->width;
     capture->hauteur_ = geometrie->height;
@@ -134,7 +134,7 @@ std::expected<std::unique_ptr<CaptureX11>, commun::Erreur> CaptureX11::demarrer(
     return capture;
 }
 
-CaptureX11::~CaptureX11() {
+SondageX11::~SondageX11() {
     {
         std::lock_guard garde(verrou_);
         arret_ = true;
@@ -146,7 +146,7 @@ CaptureX11::~CaptureX11() {
     shm_.reset();
 }
 
-void CaptureX11::boucle() {
+void SondageX11::boucle() {
     pthread_setname_np(pthread_self(), "capture-x11");
     // Absolute deadlines: a slow poll is caught up by a shorter wait, not accumulated.
     auto echeance = std::chrono::steady_clock::now();
@@ -169,7 +169,7 @@ void CaptureX11::boucle() {
     }
 }
 
-bool CaptureX11::lire_evenements() {
+bool SondageX11::lire_evenements() {
     xcb_connection_t* c = connexion_.get();
     for (;;) {
         Reponse<xcb_generic_event_t> evenement(xcb_poll_for_event(c));
@@ -200,7 +200,7 @@ bool CaptureX11::lire_evenements() {
     return xcb_connection_has_error(c) == 0;
 }
 
-bool CaptureX11::mettre_a_jour_taille() {
+bool SondageX11::mettre_a_jour_taille() {
     xcb_connection_t* c = connexion_.get();
     xcb_generic_error_t* brut = nullptr;
     Reponse<xcb_get_geometry_reply_t> geometrie(xcb_get_geometry_reply(c, xcb_get_geometry(c, fenetre_), &brut));
@@ -213,7 +213,7 @@ bool CaptureX11::mettre_a_jour_taille() {
     return true;
 }
 
-bool CaptureX11::saisir() {
+bool SondageX11::saisir() {
     if (!lire_evenements()) {
         return false;
     }
@@ -253,12 +253,12 @@ bool CaptureX11::saisir() {
     return lire_evenements();
 }
 
-void CaptureX11::deposer(const std::uint8_t* pixels) {
+void SondageX11::deposer(const std::uint8_t* pixels) {
     depot_(pixels, largeur_, hauteur_, static_cast<std::size_t>(largeur_) * 4);
     images_.fetch_add(1, std::memory_order_relaxed);
 }
 
-std::optional<CaptureX11::Zone> CaptureX11::partie_visible() {
+std::optional<SondageX11::Zone> SondageX11::partie_visible() {
     xcb_connection_t* c = connexion_.get();
     const xcb_window_t racine = connexion_.racine();
     Reponse<xcb_translate_coordinates_reply_t> position(
@@ -279,7 +279,7 @@ std::optional<CaptureX11::Zone> CaptureX11::partie_visible() {
                 static_cast<std::uint16_t>(y1 - y0)};
 }
 
-void CaptureX11::preparer_shm() {
+void SondageX11::preparer_shm() {
     const std::size_t besoin = static_cast<std::size_t>(largeur_) * hauteur_ * 4;
     if (shm_ && shm_->taille >= besoin) {
         return;
@@ -294,7 +294,7 @@ void CaptureX11::preparer_shm() {
     shm_actif_.store(shm_ != nullptr, std::memory_order_relaxed);
 }
 
-const std::uint8_t* CaptureX11::lire(Zone z) {
+const std::uint8_t* SondageX11::lire(Zone z) {
     xcb_connection_t* c = connexion_.get();
     const std::size_t octets = static_cast<std::size_t>(z.largeur) * z.hauteur * 4;
     xcb_generic_error_t* brut = nullptr;

@@ -27,20 +27,20 @@ using DepotImage =
 // Called once, on the capture thread, when the window is destroyed or the server goes away.
 using SignalFermeture = std::function<void()>;
 
-class CaptureX11 {
+class SondageX11 {
 public:
     static constexpr std::chrono::nanoseconds periode_defaut{33'333'333};
 
     // Opens its own connection (events for the window then reach only this capture), checks
     // that the window exists and starts the polling thread.
-    static std::expected<std::unique_ptr<CaptureX11>, commun::Erreur> demarrer(
+    static std::expected<std::unique_ptr<SondageX11>, commun::Erreur> demarrer(
         std::uint32_t fenetre, DepotImage depot, SignalFermeture fermeture,
         std::chrono::nanoseconds periode = periode_defaut, const char* affichage = nullptr);
 
-    CaptureX11(const CaptureX11&) = delete;
-    CaptureX11& operator=(const CaptureX11&) = delete;
+    SondageX11(const SondageX11&) = delete;
+    SondageX11& operator=(const SondageX11&) = delete;
     // Stops and joins the thread.
-    ~CaptureX11();
+    ~SondageX11();
 
     // True when images come through MIT-SHM, false when through plain GetImage.
     bool memoire_partagee() const { return shm_actif_.load(std::memory_order_relaxed); }
@@ -50,10 +50,10 @@ public:
     struct SegmentShm;
     // Only `demarrer` can build one.
     class Cle {
-        friend class CaptureX11;
+        friend class SondageX11;
         Cle() = default;
     };
-    CaptureX11(Cle, ConnexionX11 connexion, std::uint32_t fenetre, DepotImage depot, SignalFermeture fermeture,
+    SondageX11(Cle, ConnexionX11 connexion, std::uint32_t fenetre, DepotImage depot, SignalFermeture fermeture,
                std::chrono::nanoseconds periode);
 
 private:
