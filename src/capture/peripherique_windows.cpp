@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "capture/peripherique_windows.hpp"
-#include "commun/hresult_windows.hpp"
-#include "commun/texte_windows.hpp"
+#include "commun/windows/hresult.hpp"
+#include "commun/windows/texte.hpp"
 
 namespace capture {
 

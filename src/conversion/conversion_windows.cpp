@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "capture/peripherique_windows.hpp"
-#include "commun/com_windows.hpp"
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/hresult.hpp"
 #include "conversion/conversion.hpp"
 #include "conversion/conversion_windows.hpp"
 

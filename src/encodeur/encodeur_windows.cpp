@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "capture/peripherique_windows.hpp"
-#include "commun/com_windows.hpp"
-#include "commun/console_windows.hpp"
-#include "commun/hresult_windows.hpp"
-#include "commun/texte_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/console.hpp"
+#include "commun/windows/hresult.hpp"
+#include "commun/windows/texte.hpp"
 #include "conversion/conversion_windows.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"

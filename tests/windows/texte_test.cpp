@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "commun/texte_windows.hpp"
+#include "commun/windows/texte.hpp"
 
 namespace {
 

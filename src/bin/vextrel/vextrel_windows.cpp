@@ -16,8 +16,8 @@
 #include "bin/vextrel/arret_console_windows.hpp"
 #include "bin/vextrel/fenetres.hpp"
 #include "bin/vextrel/programme.hpp"
-#include "commun/temporaire_windows.hpp"
-#include "commun/texte_windows.hpp"
+#include "commun/windows/temporaire.hpp"
+#include "commun/windows/texte.hpp"
 #include "enregistrement/plateforme.hpp"
 
 namespace vextrel {

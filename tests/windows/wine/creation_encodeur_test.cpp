@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "commun/com_windows.hpp"
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/hresult.hpp"
 #include "encodeur/encodeur_windows.hpp"
 #include "encodeur/mf_abi_windows.hpp"
 

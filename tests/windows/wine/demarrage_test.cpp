@@ -11,7 +11,7 @@
 
 #include "capture/capture_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
-#include "commun/com_windows.hpp"
+#include "commun/windows/com.hpp"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "commun/canal.hpp"
-#include "commun/com_windows.hpp"
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/hresult.hpp"
 #include "conversion/conversion_windows.hpp"
 #include "encodeur/encodeur.hpp"
 #include "encodeur/encodeur_windows.hpp"

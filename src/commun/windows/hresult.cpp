@@ -1,10 +1,10 @@
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/hresult.hpp"
 
 #include <array>
 #include <cstdio>
 #include <string_view>
 
-#include "commun/texte_windows.hpp"
+#include "commun/windows/texte.hpp"
 
 namespace commun {
 

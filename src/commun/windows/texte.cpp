@@ -1,4 +1,4 @@
-#include "commun/texte_windows.hpp"
+#include "commun/windows/texte.hpp"
 
 #include <cstdint>
 

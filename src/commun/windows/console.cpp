@@ -1,4 +1,4 @@
-#include "commun/console_windows.hpp"
+#include "commun/windows/console.hpp"
 
 #include <windows.h>
 
