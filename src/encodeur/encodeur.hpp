@@ -13,11 +13,11 @@
 #include <thread>
 
 #include "capture/capture.hpp"
-#include "commun/canal.hpp"
 #include "commun/erreur.hpp"
-#include "commun/image_encodee.hpp"
 #include "conversion/conversion.hpp"
 #include "encodeur/config.hpp"
+#include "pipeline/canal.hpp"
+#include "pipeline/image_encodee.hpp"
 
 namespace encodeur {
 

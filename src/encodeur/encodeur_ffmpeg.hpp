@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "commun/erreur.hpp"
-#include "commun/image_encodee.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
+#include "pipeline/image_encodee.hpp"
 
 struct AVCodecContext;
 struct AVFrame;

@@ -7,10 +7,10 @@
 #include <optional>
 #include <vector>
 
-#include "commun/canal.hpp"
 #include "commun/erreur.hpp"
-#include "commun/image_encodee.hpp"
 #include "mkv/ecrivain.hpp"
+#include "pipeline/canal.hpp"
+#include "pipeline/image_encodee.hpp"
 
 namespace mkv {
 

@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "commun/canal.hpp"
 #include "commun/windows/com.hpp"
 #include "commun/windows/hresult.hpp"
 #include "conversion/conversion_windows.hpp"
 #include "encodeur/encodeur.hpp"
 #include "encodeur/encodeur_windows.hpp"
+#include "pipeline/canal.hpp"
 
 namespace {
 

@@ -16,7 +16,6 @@
 #include "capture/delegue_windows.hpp"
 #include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
-#include "commun/canal.hpp"
 #include "commun/windows/com.hpp"
 #include "commun/windows/console.hpp"
 #include "commun/windows/hresult.hpp"
@@ -29,6 +28,7 @@
 #include "encodeur_test.hpp"
 #include "enregistrement/plateforme.hpp"
 #include "gestionnaire_test.hpp"
+#include "pipeline/canal.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "commun/canal.hpp"
+#include "pipeline/canal.hpp"
 
 namespace {
 
