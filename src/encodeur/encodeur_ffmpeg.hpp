@@ -67,7 +67,7 @@ public:
     // asked for. Times in 100-ns units.
     std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12& surface, std::int64_t temps,
                                                   std::int64_t duree) override;
-    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() override {
+    std::expected<std::optional<pipeline::ImageEncodee>, commun::Erreur> collecter_sortie() override {
         return sortie();
     }
     // Stops the worker without draining it.
@@ -80,7 +80,7 @@ public:
     Reglages reglages() const;
 
     // One encoded access unit, after a "have output" event.
-    std::optional<commun::ImageEncodee> sortie();
+    std::optional<pipeline::ImageEncodee> sortie();
 
     struct Etat;
 

@@ -175,7 +175,7 @@ public:
         return {};
     }
 
-    std::expected<std::optional<commun::ImageEncodee>, Erreur> collecter_sortie() override {
+    std::expected<std::optional<pipeline::ImageEncodee>, Erreur> collecter_sortie() override {
         for (int changements = 0;; ++changements) {
             MFT_OUTPUT_STREAM_INFO info{};
             if (FAILED(transformee_->GetOutputStreamInfo(0, &info))) {
@@ -268,8 +268,8 @@ private:
         return commun::verifier(transformee_->SetOutputType(0, type.get(), 0));
     }
 
-    static std::optional<commun::ImageEncodee> lire_image(IMFSample* echantillon) {
-        commun::ImageEncodee image;
+    static std::optional<pipeline::ImageEncodee> lire_image(IMFSample* echantillon) {
+        pipeline::ImageEncodee image;
         LONGLONG temps = 0;
         if (SUCCEEDED(echantillon->GetSampleTime(&temps))) {
             image.horodatage = temps;

@@ -30,7 +30,7 @@ struct EtatSortie {
 // Takes every image waiting in the channel, without blocking, and appends one block per image.
 // Images before the first keyframe are dropped. After each block the writer's position after
 // its last cluster is stored into `octets`.
-std::expected<void, commun::Erreur> ecrire_images_encodees(commun::Recepteur<commun::ImageEncodee>& recepteur,
+std::expected<void, commun::Erreur> ecrire_images_encodees(pipeline::Recepteur<pipeline::ImageEncodee>& recepteur,
                                                            const std::filesystem::path& chemin, EtatSortie& etat,
                                                            std::atomic<std::uint64_t>& octets);
 

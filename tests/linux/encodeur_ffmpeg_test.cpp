@@ -49,7 +49,7 @@ struct Pilote {
     explicit Pilote(TransformX264& transformee) : t(transformee) {}
     TransformX264& t;
     std::uint32_t credit = 0;
-    std::vector<commun::ImageEncodee> sorties;
+    std::vector<pipeline::ImageEncodee> sorties;
 
     void pomper() {
         for (TypeEvenement e = t.evenement_suivant(); e != TypeEvenement::aucun; e = t.evenement_suivant()) {
@@ -135,7 +135,7 @@ TEST(TransformX264, AccesUnitesDansLOrdreAvecImagesClesEtEnTetes) {
 }
 
 // Luma at the centre of each picture the units decode to, with FFmpeg's own decoder.
-std::vector<int> luma_decodee(const std::vector<commun::ImageEncodee>& unites) {
+std::vector<int> luma_decodee(const std::vector<pipeline::ImageEncodee>& unites) {
     std::vector<int> valeurs;
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecContext* c = avcodec_alloc_context3(codec);

@@ -198,7 +198,7 @@ public:
     std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12&, std::int64_t, std::int64_t) override {
         return std::unexpected(commun::Erreur("muette"));
     }
-    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() override {
+    std::expected<std::optional<pipeline::ImageEncodee>, commun::Erreur> collecter_sortie() override {
         return std::nullopt;
     }
     void terminer_flux() override {}
@@ -211,7 +211,7 @@ std::uint64_t centaines_ns(const FILETIME& f) { return (std::uint64_t{f.dwHighDa
 
 void boucle_au_repos() {
     Repos repos;
-    auto [emetteur, recepteur] = commun::creer_canal<commun::ImageEncodee>(1);
+    auto [emetteur, recepteur] = pipeline::creer_canal<pipeline::ImageEncodee>(1);
     auto encodeur = encodeur::EncodeurMateriel::creer(std::make_unique<TransformeMuette>(repos), 30, std::move(emetteur));
     verifier(encodeur.has_value(), "encodeur sur une transformée muette");
     if (!encodeur) {
