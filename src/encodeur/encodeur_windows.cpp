@@ -22,7 +22,7 @@
 #include "commun/windows/com.hpp"
 #include "commun/windows/console.hpp"
 #include "commun/windows/hresult.hpp"
-#include "commun/windows/texte.hpp"
+#include "commun/utf16.hpp"
 #include "conversion/conversion_windows.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
@@ -449,8 +449,7 @@ std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee_avec(E
             continue;
         }
         const std::size_t n = std::min<std::size_t>(longueur, nom.size());
-        noms.emplace_back(
-            commun::utf8_avec_pertes(std::u16string_view(reinterpret_cast<const char16_t*>(nom.data()), n)));
+        noms.emplace_back(commun::utf8_depuis_utf16(commun::utf16(std::wstring_view(nom.data(), n))));
     }
     const auto choix = choisir_encodeur(noms, d3d.id_fournisseur);
     if (!choix) {

@@ -9,17 +9,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
-namespace {
+#include "commun/utf16.hpp"
 
-std::string utf8_depuis_large(const wchar_t* texte) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, texte, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) {
-        return {};
-    }
-    std::string sortie(static_cast<std::size_t>(n - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, texte, -1, sortie.data(), n, nullptr, nullptr);
-    return sortie;
-}
+namespace {
 
 // Writes UTF-8 text to a standard handle: as UTF-16 on a console (whatever its code page),
 // as bytes otherwise (files and pipes get exactly the UTF-8 bytes, LF line ends).
@@ -58,9 +50,7 @@ private:
         }
         DWORD ecrits = 0;
         if (console_) {
-            const int n = MultiByteToWideChar(CP_UTF8, 0, texte_.data(), static_cast<int>(texte_.size()), nullptr, 0);
-            std::wstring large(static_cast<std::size_t>(n), L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, texte_.data(), static_cast<int>(texte_.size()), large.data(), n);
+            const std::u16string large = commun::utf16_depuis_utf8(texte_);
             WriteConsoleW(poignee_, large.data(), static_cast<DWORD>(large.size()), &ecrits, nullptr);
         } else {
             WriteFile(poignee_, texte_.data(), static_cast<DWORD>(texte_.size()), &ecrits, nullptr);
@@ -80,7 +70,7 @@ int main() {
     int nombre = 0;
     wchar_t** liste = CommandLineToArgvW(GetCommandLineW(), &nombre);
     for (int i = 1; liste != nullptr && i < nombre; ++i) {
-        arguments.push_back(utf8_depuis_large(liste[i]));
+        arguments.push_back(commun::utf8_depuis_utf16(commun::utf16(liste[i])));
     }
     if (liste != nullptr) {
         LocalFree(liste);

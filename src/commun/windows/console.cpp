@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "commun/utf16.hpp"
+
 namespace commun {
 
 void ecrire_erreur_standard(std::string_view texte) {
@@ -14,12 +16,8 @@ void ecrire_erreur_standard(std::string_view texte) {
     DWORD ecrits = 0;
     DWORD mode = 0;
     if (GetConsoleMode(poignee, &mode)) {
-        const int n = MultiByteToWideChar(CP_UTF8, 0, texte.data(), static_cast<int>(texte.size()), nullptr, 0);
-        if (n > 0) {
-            std::wstring large(static_cast<std::size_t>(n), L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, texte.data(), static_cast<int>(texte.size()), large.data(), n);
-            WriteConsoleW(poignee, large.data(), static_cast<DWORD>(large.size()), &ecrits, nullptr);
-        }
+        const std::u16string large = utf16_depuis_utf8(texte);
+        WriteConsoleW(poignee, large.data(), static_cast<DWORD>(large.size()), &ecrits, nullptr);
         return;
     }
     WriteFile(poignee, texte.data(), static_cast<DWORD>(texte.size()), &ecrits, nullptr);
