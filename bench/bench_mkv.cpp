@@ -60,7 +60,7 @@ void BM_ecrire_images_encodees(benchmark::State& state) {
     std::int64_t octets_images = 0;
     for (auto _ : state) {
         auto [tx, rx] = pipeline::creer_canal<pipeline::ImageEncodee>(30);
-        mkv::EtatSortie etat;
+        mkv::EtatSortie etat{1280, 720};
         std::atomic<std::uint64_t> octets{0};
         for (int i = 0; i < images; i += 30) {
             // Filling the channel stands for the encoder's thread and is not measured.

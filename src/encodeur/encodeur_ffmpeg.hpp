@@ -27,8 +27,9 @@ struct AVPacket;
 namespace encodeur {
 
 struct ConfigX264 {
-    std::uint32_t largeur = 1280;
-    std::uint32_t hauteur = 720;
+    // From ConfigEncodeur (config_x264).
+    std::uint32_t largeur = 0;
+    std::uint32_t hauteur = 0;
     std::uint32_t images_par_seconde = 30;
     std::uint32_t debit_kbps = 2500;
     std::uint32_t gop_images = 60;

@@ -38,7 +38,7 @@ struct Pipeline {
     std::unique_ptr<capture::CaptureFenetre> capture;
     std::optional<encodeur::EncodeurMateriel> encodeur;
     std::optional<pipeline::Recepteur<pipeline::ImageEncodee>> recepteur;
-    mkv::EtatSortie sortie;
+    mkv::EtatSortie sortie{largeur_sortie, hauteur_sortie};
     std::optional<conversion::ConvertisseurNv12> convertisseur;
     std::uint32_t largeur_entree = 0;
     std::uint32_t hauteur_entree = 0;

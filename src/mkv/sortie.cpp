@@ -24,7 +24,7 @@ std::expected<void, commun::Erreur> ecrire_images_encodees(pipeline::Recepteur<p
             if (!config) {
                 return std::unexpected(commun::Erreur("image clé sans SPS/PPS"));
             }
-            auto ecrivain = EcrivainMkv::creer(chemin, *config, largeur_sortie, hauteur_sortie, false);
+            auto ecrivain = EcrivainMkv::creer(chemin, *config, etat.largeur, etat.hauteur, false);
             if (!ecrivain) {
                 return std::unexpected(ecrivain.error());
             }

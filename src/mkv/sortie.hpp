@@ -14,11 +14,14 @@
 
 namespace mkv {
 
-inline constexpr std::uint32_t largeur_sortie = 1280;
-inline constexpr std::uint32_t hauteur_sortie = 720;
-
 // Owned by the recording session across drains.
 struct EtatSortie {
+    // The size of the encoded images, written in the file's track header.
+    EtatSortie(std::uint32_t largeur_images, std::uint32_t hauteur_images)
+        : largeur(largeur_images), hauteur(hauteur_images) {}
+
+    std::uint32_t largeur;
+    std::uint32_t hauteur;
     // Created at the first keyframe.
     std::optional<EcrivainMkv> ecrivain;
     // `horodatage` of the first keyframe, 100-ns units.

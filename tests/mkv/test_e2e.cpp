@@ -123,7 +123,7 @@ protected:
             }
             fini = true;
         });
-        mkv::EtatSortie etat;
+        mkv::EtatSortie etat{1280, 720};
         std::atomic<std::uint64_t> octets{0};
         std::uint64_t precedent = 0;
         // One last drain after the encoder has sent everything.

@@ -75,7 +75,7 @@ protected:
     essai::DossierTemp dossier_;
     std::filesystem::path chemin_ = dossier_ / "s.mkv";
     std::pair<pipeline::Emetteur<ImageEncodee>, pipeline::Recepteur<ImageEncodee>> canal_;
-    mkv::EtatSortie etat_;
+    mkv::EtatSortie etat_{1280, 720};
     std::atomic<std::uint64_t> octets_{0};
 };
 

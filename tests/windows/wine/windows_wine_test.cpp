@@ -27,6 +27,7 @@
 #include "encodeur/encodeur.hpp"
 #include "encodeur_test.hpp"
 #include "enregistrement/plateforme.hpp"
+#include "enregistrement/session.hpp"
 #include "gestionnaire_test.hpp"
 #include "pipeline/canal.hpp"
 
@@ -302,7 +303,7 @@ int chaine_de_traitement() {
     }
 
     encodeur::OptionsDiagnostic options;
-    auto transformee = encodeur::creer_transformee(**peripherique, encodeur::ConfigEncodeur{}, options);
+    auto transformee = encodeur::creer_transformee(**peripherique, enregistrement::config_enregistrement(), options);
     if (transformee) {
         std::printf("encodeur : créé\n");
         (*transformee)->terminer_flux();
