@@ -1,4 +1,4 @@
-// Entry point of the bench: the system's pieces, the process's arguments and streams.
+// Entry point of the recording program: the system's pieces, the process's arguments and streams.
 #include <iostream>
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-// The bench on Windows: top-level windows through user32, cloaking through the compositor,
-// process image names through kernel32, the system's temporary directory, and the console's
-// Ctrl+C, Ctrl+Break and close as stop requests.
+// The recording program on Windows: top-level windows through user32, cloaking through the
+// compositor, process image names through kernel32, the system's temporary directory, and the
+// console's Ctrl+C, Ctrl+Break and close as stop requests.
 #include <windows.h>
 #include <dwmapi.h>
 
