@@ -10,11 +10,11 @@
 #include <shellapi.h>
 
 #include "commun/utf16.hpp"
+#include "commun/windows/console.hpp"
 
 namespace {
 
-// Writes UTF-8 text to a standard handle: as UTF-16 on a console (whatever its code page),
-// as bytes otherwise (files and pipes get exactly the UTF-8 bytes, LF line ends).
+// A standard handle as a stream, written a line at a time (see ecrire_poignee).
 class TamponStandard final : public std::streambuf {
 public:
     explicit TamponStandard(DWORD quel) : poignee_(GetStdHandle(quel)) {
@@ -44,17 +44,7 @@ protected:
 
 private:
     void vider() {
-        if (texte_.empty() || poignee_ == nullptr || poignee_ == INVALID_HANDLE_VALUE) {
-            texte_.clear();
-            return;
-        }
-        DWORD ecrits = 0;
-        if (console_) {
-            const std::u16string large = commun::utf16_depuis_utf8(texte_);
-            WriteConsoleW(poignee_, large.data(), static_cast<DWORD>(large.size()), &ecrits, nullptr);
-        } else {
-            WriteFile(poignee_, texte_.data(), static_cast<DWORD>(texte_.size()), &ecrits, nullptr);
-        }
+        commun::ecrire_poignee(poignee_, console_, texte_);
         texte_.clear();
     }
 
