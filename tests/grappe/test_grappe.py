@@ -119,25 +119,26 @@ class Commun:
         cls.grappe.arreter()
         cls.temporaire.cleanup()
 
-    def pilote(self, *arguments, programme=None, grappe=None, **kwargs):
+    def assertCommeUnSeul(self, arguments, programme=None, grappe=None, statut=None, lent=None, pendant=None):
+        """The driver (its workers running `lent` when given) gives one process's stdout, stderr, --sortie file
+        and status; `pendant` runs while the driver does."""
+        programme = programme or self.programme
         grappe = grappe or ["--planificateur", self.grappe.adresse]
-        return executer([PILOTE, *grappe, "--programme", programme or self.programme, *arguments],
-                        cwd=self.dossier, **kwargs)
-
-    def assertCommeUnSeul(self, arguments, programme=None, grappe=None, statut=None):
-        """The driver gives one process's stdout, stderr, --sortie file and status."""
-        sortie = arguments[arguments.index("--sortie") + 1] if "--sortie" in arguments else None
+        sortie = None
+        if "--sortie" in arguments:
+            sortie = os.path.join(self.dossier, arguments[arguments.index("--sortie") + 1])
         resultats = []
-        for lancement in ("direct", "pilote"):
+        for commande in ([programme], [PILOTE, *grappe, "--programme", lent or programme]):
             if sortie:
-                with open(os.path.join(self.dossier, sortie), "wb") as f:
+                with open(sortie, "wb") as f:
                     f.write(b"ancien")
-            if lancement == "direct":
-                r = executer([programme or self.programme, *arguments], cwd=self.dossier)
-            else:
-                r = self.pilote(*arguments, programme=programme, grappe=grappe)
+            p = subprocess.Popen(commande + arguments, cwd=self.dossier, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            if pendant and commande[0] == PILOTE:
+                pendant()
+            flux = p.communicate(timeout=120)
+            r = (p.returncode, *flux)
             if sortie:
-                with open(os.path.join(self.dossier, sortie), "rb") as f:
+                with open(sortie, "rb") as f:
                     r += (f.read(),)
             # calibrer's report is dated to the second: the one thing two runs may not share.
             resultats.append(tuple(DATE.sub(b'"genereLe": "-"', x) if isinstance(x, bytes) else x for x in r))
@@ -152,37 +153,31 @@ class Commun:
         with open(lent, "w") as f:
             f.write(LENT.format(marques=marques, reel=self.programme))
         os.chmod(lent, 0o755)
-        arguments = ["controler", "--sortie", "tue.json", *self.fichiers]
-        attendu = executer([self.programme, *arguments], cwd=self.dossier)
-        with open(os.path.join(self.dossier, "tue.json"), "rb") as f:
-            attendu += (f.read(),)
-        os.remove(os.path.join(self.dossier, "tue.json"))
+        travailleurs = {str(p.pid) for p in self.grappe.travailleurs}
+        tuee = []
 
-        pilote = subprocess.Popen([PILOTE, "--planificateur", self.grappe.adresse, "--programme", lent, *arguments],
-                                  cwd=self.dossier, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        pids = {str(p.pid): p for p in self.grappe.travailleurs}
-        victime = None
-        limite = time.monotonic() + 60
-        while victime is None and time.monotonic() < limite:
-            for nom in os.listdir(marques):
-                with open(os.path.join(marques, nom)) as f:
-                    if f.read() in pids:
-                        victime = nom
+        def tuer():
+            limite = time.monotonic() + 60
+            while not tuee and time.monotonic() < limite:
+                for nom in os.listdir(marques):
+                    with open(os.path.join(marques, nom)) as f:
+                        travailleur = f.read()
+                    if travailleur in travailleurs:
+                        os.kill(int(travailleur), signal.SIGKILL)
+                        tuee.append(nom)
                         break
-            time.sleep(0.02)
-        self.assertIsNotNone(victime, "aucune tâche n'a démarré")
-        with open(os.path.join(marques, victime)) as f:
-            os.kill(int(f.read()), signal.SIGKILL)
-        # Its task dies with it (it would otherwise sleep on for half a second).
-        tranche, pid = victime.rsplit("-", 1)
-        limite = time.monotonic() + 0.3
-        while vivant(int(pid)) and time.monotonic() < limite:
-            time.sleep(0.01)
-        self.assertFalse(vivant(int(pid)))
-        sortie, erreur = pilote.communicate(timeout=120)
-        with open(os.path.join(self.dossier, "tue.json"), "rb") as f:
-            self.assertEqual((pilote.returncode, sortie, erreur, f.read()), attendu)
+                time.sleep(0.02)
+            self.assertTrue(tuee, "aucune tâche n'a démarré")
+            # Its task dies with it (it would otherwise sleep on for half a second).
+            pid = int(tuee[0].rsplit("-", 1)[1])
+            limite = time.monotonic() + 0.3
+            while vivant(pid) and time.monotonic() < limite:
+                time.sleep(0.01)
+            self.assertFalse(vivant(pid))
+
+        self.assertCommeUnSeul(["controler", "--sortie", "tue.json", *self.fichiers], lent=lent, pendant=tuer)
         # The shard of the killed worker ran again elsewhere.
+        tranche = tuee[0].rsplit("-", 1)[0]
         self.assertGreater(sum(nom.startswith(tranche + "-") for nom in os.listdir(marques)), 1)
         self.grappe.completer()
 
