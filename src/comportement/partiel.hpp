@@ -89,7 +89,7 @@ struct DestinationPartiel {
     AccumulateurCalibration* calibration = nullptr;  // its batches after those already there
     AccumulateurControle* controle = nullptr;
     std::optional<EngineThresholds>* seuils = nullptr;  // a control partial's thresholds
-    ComptesPartiel apres;  // room to leave in the lists for partials read later
+    ComptesPartiel apres{};  // room to leave in the lists for partials read later
 };
 
 // Reads a partial from its first byte, streaming: each list is given its room from its stated count, then
