@@ -507,7 +507,11 @@ bool memes_seuils_partiel(const EngineThresholds& a, const EngineThresholds& b) 
 
 std::expected<void, std::string> ecrire_partiel_calibration(commun::SortieOctets& sortie,
                                                             const AccumulateurCalibration& calibration) {
-    const EchantillonsMetriques& e = calibration.echantillons;
+    // A refused calibration ends in its refusal whatever comes with it; what was gathered before it depends
+    // on which threads got there first, so none of it is written: the same files give the same bytes.
+    const EchantillonsMetriques vide;
+    const bool refusee = calibration.refus.has_value();
+    const EchantillonsMetriques& e = refusee ? vide : calibration.echantillons;
     const std::vector<double>* listes[] = {
         &e.visibleAngularVelocityDegPerSec,
         &e.absAngularAccelerationDegPerSec2,
@@ -515,13 +519,13 @@ std::expected<void, std::string> ecrire_partiel_calibration(commun::SortieOctets
         &e.movingVisibleTargetErrorDeg,
     };
     std::uint64_t longueur = kEntete + octets_sources(calibration.sources) + 8 + 8 + 1 + kQueue;
-    if (calibration.refus) longueur += 8 + calibration.refus->size();
+    if (refusee) longueur += 8 + calibration.refus->size();
     for (const std::vector<double>* l : listes) longueur += 8 + 8 * static_cast<std::uint64_t>(l->size());
 
     Ecrivain w(sortie, CommandePartiel::calibrer, longueur);
     ecrire_sources(w, calibration.sources);
-    w.u64(calibration.matchs);
-    w.u64(calibration.trames);
+    w.u64(refusee ? 0 : calibration.matchs);
+    w.u64(refusee ? 0 : calibration.trames);
     w.u8(calibration.refus ? 1 : 0);
     if (calibration.refus) w.texte(*calibration.refus);
     for (const std::vector<double>* l : listes) {

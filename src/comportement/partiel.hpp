@@ -42,7 +42,8 @@ bool est_partiel(std::span<const char> debut);
 // differ.
 bool memes_seuils_partiel(const EngineThresholds& a, const EngineThresholds& b);
 
-// A calibration's partial, bytes to `sortie`: its sources, counts, first refusal and sample lists.
+// A calibration's partial, bytes to `sortie`: its sources, counts, first refusal and sample lists (a refused
+// one: its refusal, no count, no sample).
 std::expected<void, std::string> ecrire_partiel_calibration(commun::SortieOctets& sortie,
                                                             const AccumulateurCalibration& calibration);
 // A control run's partial: its sources, the thresholds it ran with (none: its --rapport could not be read,
