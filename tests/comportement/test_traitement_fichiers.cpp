@@ -1,6 +1,7 @@
 // Reading many files on several threads, in chunks, with spills: the same results, in the same order, and
 // the same first error as lire_replay over each file in turn followed by calibrer_lots / controler_lots.
 // Partial results among the files: the same again, and their faults named.
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -443,7 +444,7 @@ TEST_F(TraitementFichiers, PartielsFusionnesCommeUnSeulPassage) {
                 if (r.taille_morceau != 1000) continue;
                 SCOPED_TRACE("découpe " + std::to_string(d) + ", " + nom(r));
                 ReglagesLecture suivi = r;
-                std::uint64_t lus = 0;
+                std::atomic<std::uint64_t> lus = 0;  // called from any thread
                 suivi.progression = [&](std::uint64_t n) { lus += n; };
                 const std::vector<std::string> cal = avec(entrees, ".cal");
                 auto c = calibrer_fichiers(cal, suivi);
@@ -452,7 +453,7 @@ TEST_F(TraitementFichiers, PartielsFusionnesCommeUnSeulPassage) {
                 EXPECT_EQ(calibration_ou_refus(std::move(c)), calibration);
                 std::uint64_t total = 0;
                 for (const std::string& e : cal) total += std::filesystem::file_size(e);
-                EXPECT_EQ(lus, total) << "the partials' bytes count in the progress";
+                EXPECT_EQ(lus.load(), total) << "the partials' bytes count in the progress";
 
                 auto k = controler_fichiers(avec(entrees, ".ctl"), autres, r);
                 ASSERT_TRUE(k) << k.error();
