@@ -1,7 +1,10 @@
 // Writes a deterministic, realistic telemetry file for the reader benchmarks:
 // matches of ten players sampled at 64 Hz, frames of one tick interleaved as a
 // server logs them, float values carried at single precision like the game's.
-//   generer_telemetrie <sortie.jsonl> [mégaoctets = 300]
+//   generer_telemetrie <sortie.jsonl> [mégaoctets = 300] [--ids-longs] [--premier-match N]
+// --ids-longs: match and player ids of real-world length (20 characters and more)
+// instead of "m004200" and "p01"; --premier-match: the number of the first match
+// (files of one cohort hold different matches), 0 by default.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -40,10 +43,22 @@ struct Joueur {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage : generer_telemetrie <sortie.jsonl> [mégaoctets]\n", stderr);
+        std::fputs("usage : generer_telemetrie <sortie.jsonl> [mégaoctets] [--ids-longs] [--premier-match N]\n", stderr);
         return 1;
     }
-    const double megaoctets = argc > 2 ? std::atof(argv[2]) : 300.0;
+    double megaoctets = 300.0;
+    bool ids_longs = false;
+    int premier_match = 0;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--ids-longs") {
+            ids_longs = true;
+        } else if (a == "--premier-match" && i + 1 < argc) {
+            premier_match = std::atoi(argv[++i]);
+        } else {
+            megaoctets = std::atof(argv[i]);
+        }
+    }
     const auto limite = static_cast<std::uint64_t>(megaoctets * 1024 * 1024);
     auto sortie = commun::SortieFichier::creer(argv[1]);
     if (!sortie) {
@@ -56,9 +71,13 @@ int main(int argc, char** argv) {
     std::uint64_t ecrits = 0;
     std::uint64_t trames = 0;
     std::string ligne;
-    for (int match = 0; ecrits < limite; ++match) {
-        char id_match[16];
-        std::snprintf(id_match, sizeof id_match, "m%06d", 4200 + match);
+    for (int match = premier_match; ecrits < limite; ++match) {
+        char id_match[48];
+        if (ids_longs) {
+            std::snprintf(id_match, sizeof id_match, "eu-west-2025-12-07-match-%08d", 4200 + match);
+        } else {
+            std::snprintf(id_match, sizeof id_match, "m%06d", 4200 + match);
+        }
         Joueur joueurs[10];
         for (auto& j : joueurs) {
             j.yaw = alea.entre(-180, 180);
@@ -79,8 +98,12 @@ int main(int argc, char** argv) {
 
                 comportement::TrameTelemetrie t;
                 t.matchId = id_match;
-                char id_joueur[16];
-                std::snprintf(id_joueur, sizeof id_joueur, "p%02d", p + 1);
+                char id_joueur[32];
+                if (ids_longs) {
+                    std::snprintf(id_joueur, sizeof id_joueur, "steam-765611980%08d", (match * 10 + p) % 99999999);
+                } else {
+                    std::snprintf(id_joueur, sizeof id_joueur, "p%02d", p + 1);
+                }
                 t.playerId = id_joueur;
                 t.timestampMs = debut + tick * 1000LL / 64 + static_cast<std::int64_t>(alea.suivant() % 3);
                 t.yawDeg = simple(j.yaw);
@@ -88,8 +111,12 @@ int main(int argc, char** argv) {
                 t.mouseDx = static_cast<std::int32_t>(std::lround(j.vitesse * 2.2));
                 t.mouseDy = static_cast<std::int32_t>(alea.suivant() % 21) - 10;
                 if (j.cible >= 0) {
-                    char id_cible[16];
-                    std::snprintf(id_cible, sizeof id_cible, "p%02d", j.cible + 1);
+                    char id_cible[32];
+                    if (ids_longs) {
+                        std::snprintf(id_cible, sizeof id_cible, "steam-765611980%08d", (match * 10 + j.cible) % 99999999);
+                    } else {
+                        std::snprintf(id_cible, sizeof id_cible, "p%02d", j.cible + 1);
+                    }
                     t.targetId = id_cible;
                     t.targetVisible = j.visible;
                     t.targetOccluded = !j.visible;

@@ -5,7 +5,9 @@
 #   2. convert every population into telemetry frames (calibrage convertir);
 #   3. calibrate the cohort's thresholds on the clean cohort (calibrage calibrer);
 #   4. replay the held-out clean matches and each cheating population against the report
-#      (calibrage controler --rapport) and print, per population, the share of players at REVIEW or above.
+#      (calibrage controler --rapport) and print, per population, the share of players at REVIEW or above;
+#   5. write the analyst's HTML report (outils/rapport-analyste): the calibration's distributions, each
+#      population, and how well the score separates the held-out clean players from the three cheats.
 # Clean players should stay near 0 %; cheaters should not.
 #
 #   scripts/demo.sh            # after `cmake --build --preset linux --target calibrage generer_cohorte`
@@ -81,3 +83,12 @@ echo
 echo "== part des joueurs à REVIEW ou plus, seuils de la calibration « $cohorte »"
 printf '%s\n' "${resume[@]}"
 echo "(rapports dans $dossier)"
+
+echo
+echo "== rapport d'analyse"
+analyste=("$racine/outils/rapport-analyste" --sortie "$dossier/rapport-analyste.html"
+  --calibration rapport.json --propres "propres-reserves=controle-propres-reserves.json")
+for nom in snap trigger wallhack; do
+  analyste+=(--tricheurs "$nom=controle-$nom.json")
+done
+"${analyste[@]}" --json "$dossier/separation.json"

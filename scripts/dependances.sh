@@ -8,8 +8,13 @@ paquets=(
   g++ make cmake ninja-build pkg-config git
   # libraries (RapidJSON, {fmt}, Boost.UUID are header-only or small)
   rapidjson-dev libfmt-dev libboost-dev
+  # compressed inputs: ISA-L (gzip) and libzstd; zlib makes the test fixtures and is the gzip
+  # library of the Windows build
+  libisal-dev libzstd-dev zlib1g-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev hyperfine
+  # the compressed copies of the benchmark cohorts
+  gzip zstd
   # the cluster driver (outils/calibrage-grappe) and its tests: Dask, dask-scheduler, dask-worker
   python3-distributed
   # Linux recording back end: X11 through xcb, FFmpeg's swscale and libavcodec (libx264)
@@ -17,7 +22,9 @@ paquets=(
   # end-to-end checks: a private X server, a real client to record, independent file readers
   xvfb x11-apps x11-utils ffmpeg mkvtoolnix
   # Windows cross build and its command-line tests
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev wine64
+  # the analyst's HTML report (outils/rapport-analyste) and its check in a headless browser
+  python3-matplotlib python3-numpy python3-pil chromium
 )
 
 manquants=()

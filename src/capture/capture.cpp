@@ -19,6 +19,26 @@ bool deposer_image(EtatCapture& etat, std::uint32_t w, std::uint32_t h, ImageArr
     return true;
 }
 
+void EtatCapture::signaler_erreur(const commun::Erreur& erreur) noexcept {
+    try {
+        std::lock_guard garde(verrou_erreur_);
+        if (!erreur_) {
+            erreur_ = erreur;
+            en_erreur_.store(true);
+        }
+    } catch (...) {
+        // Out of memory or a broken lock: the error cannot be kept.
+    }
+}
+
+std::optional<commun::Erreur> EtatCapture::erreur() const {
+    if (!en_erreur_.load()) {
+        return std::nullopt;
+    }
+    std::lock_guard garde(verrou_erreur_);
+    return erreur_;
+}
+
 bool SuiviTaille::changer(std::uint32_t w, std::uint32_t h) {
     std::lock_guard garde(verrou_);
     if (w == largeur_ && h == hauteur_) {

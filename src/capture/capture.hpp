@@ -57,6 +57,17 @@ struct EtatCapture {
     std::mutex verrou;                 // protects `image`
     std::optional<ImageSource> image;  // empty until the first frame
     std::atomic<bool> fermee{false};   // set once when the window's capture item closes
+
+    // A failure a frame handler could not turn into a skipped frame (what it threw, caught
+    // before it reached the system's frames). The first one is kept; the recording ends with
+    // it. Never throws: when even the text cannot be stored, nothing is recorded.
+    void signaler_erreur(const commun::Erreur& erreur) noexcept;
+    std::optional<commun::Erreur> erreur() const;
+
+private:
+    std::atomic<bool> en_erreur_{false};
+    mutable std::mutex verrou_erreur_;
+    std::optional<commun::Erreur> erreur_;
 };
 
 // One frame just delivered by the system, as the portable arrival rule needs it.

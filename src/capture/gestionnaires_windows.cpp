@@ -1,13 +1,16 @@
 // The capture's event handlers: FrameArrived copies every pending frame into the latest
-// image and recreates the pool when the content size changes; Closed marks the state.
+// image and recreates the pool when the content size changes; Closed marks the state. Both
+// run on the system's threads and let no exception out.
 #include "capture/gestionnaires_windows.hpp"
 
 #include <d3d11.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "capture/delegue_windows.hpp"
 #include "capture/peripherique_windows.hpp"
@@ -77,6 +80,34 @@ private:
 
 std::uint32_t dimension(INT32 valeur) { return valeur > 0 ? static_cast<std::uint32_t>(valeur) : 0; }
 
+// A handler runs inside the system's frames, which an exception must never cross: what the
+// body throws (an allocation, a lock) becomes the capture's error and the call reports a
+// failure.
+template <typename Corps>
+HRESULT sans_exception(EtatCapture& etat, Corps&& corps) noexcept {
+    try {
+        return corps();
+    } catch (const std::bad_alloc&) {
+        try {
+            etat.signaler_erreur(commun::erreur_hresult(E_OUTOFMEMORY));
+        } catch (...) {
+        }
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& e) {
+        try {
+            etat.signaler_erreur(Erreur(e.what()));
+        } catch (...) {
+        }
+        return E_FAIL;
+    } catch (...) {
+        try {
+            etat.signaler_erreur(commun::erreur_hresult(E_UNEXPECTED));
+        } catch (...) {
+        }
+        return E_UNEXPECTED;
+    }
+}
+
 class GestionnaireFrameArrived final : public Delegue<abi::IGestionnaireFrameArrived, GestionnaireFrameArrived> {
 public:
     GestionnaireFrameArrived(Com<ID3D11Device> peripherique, Com<ID3D11DeviceContext> contexte,
@@ -89,6 +120,11 @@ public:
           suivi_(dimension(taille_initiale.Width), dimension(taille_initiale.Height)) {}
 
     HRESULT STDMETHODCALLTYPE Invoke(abi::IDirect3D11CaptureFramePool* pool, IInspectable*) override {
+        return sans_exception(*etat_, [&] { return prendre_images(pool); });
+    }
+
+private:
+    HRESULT prendre_images(abi::IDirect3D11CaptureFramePool* pool) {
         if (pool == nullptr) {
             return S_OK;
         }
@@ -143,7 +179,6 @@ public:
         return S_OK;
     }
 
-private:
     Com<ID3D11Device> peripherique_;
     Com<ID3D11DeviceContext> contexte_;
     std::shared_ptr<EtatCapture> etat_;
@@ -156,6 +191,7 @@ class GestionnaireClosed final : public Delegue<abi::IGestionnaireClosed, Gestio
 public:
     explicit GestionnaireClosed(std::shared_ptr<EtatCapture> etat) : etat_(std::move(etat)) {}
 
+    // An atomic store: nothing here can throw.
     HRESULT STDMETHODCALLTYPE Invoke(abi::IGraphicsCaptureItem*, IInspectable*) override {
         etat_->fermee.store(true);
         return S_OK;

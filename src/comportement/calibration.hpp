@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "comportement/mod.hpp"
 #include "comportement/telemetrie.hpp"
+#include "comportement/traitement_fichiers.hpp"
 
 namespace comportement {
 
@@ -81,10 +83,49 @@ struct RapportCalibration {
     std::string avertissement;
 };
 
-// Errors: "au moins un match propre est requis", or the first invalid batch's
-// "lot de calibration invalide <matchId> : <errors joined by "; ">".
+// What one batch brings to a calibration: its refusal, or its samples and its number of frames.
+struct ResultatLotCalibration {
+    std::optional<std::string> refus;  // "lot de calibration invalide <matchId> : <errors joined by "; ">"
+    EchantillonsMetriques echantillons;
+    std::uint64_t trames = 0;
+};
+
+// valider_lot, then collecter_echantillons when the batch is valid.
+ResultatLotCalibration calibrer_lot(const LotTrames& lot);
+// The same on a compact batch, expanded in `atelier` only when it is valid.
+ResultatLotCalibration calibrer_lot(const LotCompact& lot, Atelier& atelier);
+
+// A calibration in progress, fed batch by batch in batch order: the first refusal ends it, and the
+// batches after it are ignored. It holds everything the report is built from, so two of them made
+// from consecutive runs of batches add up to the one made from all of them; written out, it is a
+// partial result (partiel.hpp).
+struct AccumulateurCalibration {
+    std::uint64_t matchs = 0;           // valid batches before the refusal
+    std::uint64_t trames = 0;           // their frames
+    std::optional<std::string> refus;   // the first refusal
+    EchantillonsMetriques echantillons; // their samples, in batch order
+    std::vector<std::string> sources;   // the telemetry files it was made from, when it was made from files
+
+    void ajouter(ResultatLotCalibration&& lot);
+    // The batches of `suite` follow those already added.
+    void ajouter(AccumulateurCalibration&& suite);
+};
+
+// The report of a finished calibration. Errors: its refusal, or "au moins un match propre est requis"
+// when no batch was added.
+std::expected<RapportCalibration, std::string> rapport_calibration(AccumulateurCalibration&& calibration,
+                                                                   std::string_view cohorte);
+
+// Every batch through one AccumulateurCalibration. Errors: "au moins un match propre est requis", or the
+// first invalid batch's "lot de calibration invalide <matchId> : <errors joined by "; ">".
 std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const LotTrames> lots,
                                                              std::string_view cohorte);
+
+// The batches of the files, read by traiter_fichiers, through one AccumulateurCalibration in the order
+// calibrer_lots takes them; a calibration partial among the files counts as the batches it was made from,
+// in its place. Errors: the reading's (a partial's faults included).
+std::expected<AccumulateurCalibration, std::string> calibrer_fichiers(std::span<const std::string> chemins,
+                                                                      const ReglagesLecture& reglages);
 
 // Thin-data warnings, in the order the user should read them; empty when the data is sufficient.
 std::vector<std::string> avertissements_calibration(const RapportCalibration& rapport);

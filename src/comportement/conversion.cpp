@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
+#include <string_view>
 #include <utility>
 
 #include "commun/json_lecture.hpp"
@@ -122,15 +124,48 @@ void chercher_candidats(const Instantane& s, const EtatConversion& etat, std::ve
                      [](const Candidat& a, const Candidat& b) { return a.erreur < b.erreur; });
 }
 
-void mettre_a_jour_historique(const Instantane& s, const std::vector<Candidat>& candidats, EtatConversion& etat) {
+// The ids of one snapshot's players, for membership tests: open addressing
+// over a table of at least twice their count, whose storage is kept from one
+// snapshot to the next (filling it allocates only when it must grow). The
+// entries point into the snapshot; `remplir` rewrites them all before a lookup.
+class IdsPresents {
+public:
+    void remplir(const std::vector<JoueurInstantane>& joueurs) {
+        std::size_t taille = 16;
+        while (taille < 2 * joueurs.size()) taille *= 2;
+        cases_.assign(taille, nullptr);
+        masque_ = taille - 1;
+        for (const JoueurInstantane& j : joueurs) {
+            std::size_t i = std::hash<std::string_view>{}(j.entityId) & masque_;
+            while (cases_[i] != nullptr && *cases_[i] != j.entityId) i = (i + 1) & masque_;
+            cases_[i] = &j.entityId;
+        }
+    }
+
+    bool contient(std::string_view id) const {
+        std::size_t i = std::hash<std::string_view>{}(id) & masque_;
+        for (; cases_[i] != nullptr; i = (i + 1) & masque_) {
+            if (*cases_[i] == id) return true;
+        }
+        return false;
+    }
+
+private:
+    std::vector<const std::string*> cases_;
+    std::size_t masque_ = 0;
+};
+
+// Past the bound, the history keeps only the players of this snapshot, eligible
+// or not. Their ids are gathered first (only then: most snapshots never prune),
+// so the pruning is linear in the players and the history, not their product.
+void mettre_a_jour_historique(const Instantane& s, const std::vector<Candidat>& candidats, EtatConversion& etat,
+                              IdsPresents& presents) {
     for (const Candidat& c : candidats) {
         etat.historique.insert_or_assign(c.joueur->entityId, DirectionVue{s.timestampMs, c.yaw, c.pitch});
     }
     if (etat.historique.size() > taille_historique_max) {
-        std::erase_if(etat.historique, [&](const auto& entree) {
-            return std::none_of(s.players.begin(), s.players.end(),
-                                [&](const JoueurInstantane& p) { return p.entityId == entree.first; });
-        });
+        presents.remplir(s.players);
+        std::erase_if(etat.historique, [&](const auto& entree) { return !presents.contient(entree.first); });
     }
 }
 
@@ -215,13 +250,14 @@ class Convertisseur {
 public:
     void convertir(const Instantane& s, EtatConversion& etat, TrameTelemetrie& trame) {
         chercher_candidats(s, etat, candidats_);
-        mettre_a_jour_historique(s, candidats_, etat);
+        mettre_a_jour_historique(s, candidats_, etat, presents_);
         const Candidat* cible = choisir_cible(s, candidats_, etat);
         remplir_trame(s, cible, trame);
     }
 
 private:
     std::vector<Candidat> candidats_;
+    IdsPresents presents_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <array>
 #include <bitset>
 #include <cmath>
+#include <mutex>
 
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid.hpp>
@@ -34,9 +35,16 @@ constexpr std::array<InfoCategorie, kNombreCategories> kCategories{{
 }};
 
 std::string nouvel_identifiant() {
-    // One generator per thread: it keeps its handle on the system source between signals.
-    thread_local boost::uuids::random_generator generateur;
-    const boost::uuids::uuid u = generateur();
+    // One generator for the process: it keeps its handle on the system source between signals. Shared
+    // rather than one per thread: the analysis runs on pool threads, and the objects a thread owns are
+    // not reliably destroyed in order when it ends on every platform.
+    static std::mutex verrou;
+    static boost::uuids::random_generator generateur;
+    boost::uuids::uuid u;
+    {
+        std::lock_guard garde(verrou);
+        u = generateur();
+    }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string texte(32, '0');
     for (std::size_t i = 0; i < 16; ++i) {

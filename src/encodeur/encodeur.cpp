@@ -1,10 +1,12 @@
 #include "encodeur/encodeur.hpp"
 
 #include <chrono>
+#include <mutex>
 #include <system_error>
 
 #include "commun/journal.hpp"
 #include "commun/nom_fil.hpp"
+#include "commun/sommeil.hpp"
 
 namespace encodeur {
 
@@ -18,31 +20,39 @@ struct EncodeurMateriel::Etat {
     std::uint32_t images_par_seconde = 0;
     CreditEntree credit;
     std::atomic<bool> arret{false};
+    mutable std::mutex verrou_erreur;
+    std::optional<commun::Erreur> erreur;  // written once by the event thread, as it ends
     std::thread fil;
     bool arrete = false;
 };
 
-namespace {
-
-void boucle_evenements(TransformeAsync& transformee, CreditEntree& credit, const std::atomic<bool>& arret,
-                       commun::Emetteur<commun::ImageEncodee> emetteur) {
+void EncodeurMateriel::boucle_evenements(Etat& etat, commun::Emetteur<commun::ImageEncodee> emetteur) {
     commun::nommer_fil_courant("encodeur-evenements");
+    TransformeAsync& transformee = *etat.transformee;
     transformee.initialiser_fil();
-    while (!arret.load(std::memory_order_acquire)) {
+    while (!etat.arret.load(std::memory_order_acquire)) {
         switch (transformee.evenement_suivant()) {
             case TypeEvenement::aucun:
-                std::this_thread::sleep_for(pause_sans_evenement);
+                // A real pause on every system: the machine is also running the game.
+                commun::dormir(pause_sans_evenement);
                 break;
             case TypeEvenement::besoin_entree:
-                credit.accorder();
+                etat.credit.accorder();
                 break;
-            case TypeEvenement::sortie_prete:
-                if (auto image = transformee.collecter_sortie()) {
+            case TypeEvenement::sortie_prete: {
+                auto image = transformee.collecter_sortie();
+                if (!image) {
+                    std::lock_guard garde(etat.verrou_erreur);
+                    etat.erreur = std::move(image.error());
+                    return;
+                }
+                if (*image) {
                     // Waits while the channel is full; a vanished receiver hands the image
                     // back, and it is dropped.
-                    (void)emetteur.envoyer(std::move(*image));
+                    (void)emetteur.envoyer(std::move(**image));
                 }
                 break;
+            }
             case TypeEvenement::erreur:
                 commun::journal::erreur(cible_journal, "encodeur : événement d'erreur Media Foundation");
                 break;
@@ -52,8 +62,6 @@ void boucle_evenements(TransformeAsync& transformee, CreditEntree& credit, const
     }
 }
 
-}  // namespace
-
 std::expected<EncodeurMateriel, commun::Erreur> EncodeurMateriel::creer(
     std::unique_ptr<TransformeAsync> transformee, std::uint32_t images_par_seconde,
     commun::Emetteur<commun::ImageEncodee> emetteur) {
@@ -61,8 +69,7 @@ std::expected<EncodeurMateriel, commun::Erreur> EncodeurMateriel::creer(
     etat->transformee = std::move(transformee);
     etat->images_par_seconde = images_par_seconde;
     try {
-        etat->fil = std::thread(boucle_evenements, std::ref(*etat->transformee), std::ref(etat->credit),
-                                std::cref(etat->arret), std::move(emetteur));
+        etat->fil = std::thread(&EncodeurMateriel::boucle_evenements, std::ref(*etat), std::move(emetteur));
     } catch (const std::system_error& e) {
         // Nothing was started: the stream still has to be ended before the transform goes.
         etat->transformee->terminer_flux();
@@ -99,6 +106,14 @@ std::expected<Soumission, commun::Erreur> EncodeurMateriel::soumettre_texture(co
 void EncodeurMateriel::arreter() && { arreter_interne(); }
 
 std::uint32_t EncodeurMateriel::credit() const { return etat_ ? etat_->credit.valeur() : 0; }
+
+std::optional<commun::Erreur> EncodeurMateriel::erreur() const {
+    if (!etat_) {
+        return std::nullopt;
+    }
+    std::lock_guard garde(etat_->verrou_erreur);
+    return etat_->erreur;
+}
 
 void EncodeurMateriel::arreter_interne() {
     if (!etat_ || etat_->arrete) {

@@ -43,8 +43,10 @@ public:
     virtual std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12& surface, std::int64_t temps,
                                                           std::int64_t duree) = 0;
     // Collects one output after `sortie_prete`; none when the transform gave nothing usable.
-    // Time and duration 0 when absent; `cle` from the clean-point attribute.
-    virtual std::optional<commun::ImageEncodee> collecter_sortie() = 0;
+    // Time and duration 0 when absent; `cle` from the clean-point attribute. An error means
+    // the transform can give no more output (its new output format could not be set, for
+    // instance): the recording ends with it.
+    virtual std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() = 0;
     // End of stream, end of streaming, detach the device; failures ignored. Called once,
     // after the event thread has ended.
     virtual void terminer_flux() = 0;
@@ -102,9 +104,15 @@ public:
 
     std::uint32_t credit() const;
 
+    // The error that ended the event thread, if one did (see `collecter_sortie`); images are
+    // no longer produced after it.
+    std::optional<commun::Erreur> erreur() const;
+
 private:
     struct Etat;
     explicit EncodeurMateriel(std::unique_ptr<Etat> etat);
+    // Body of the thread "encodeur-evenements".
+    static void boucle_evenements(Etat& etat, commun::Emetteur<commun::ImageEncodee> emetteur);
     void arreter_interne();
     std::unique_ptr<Etat> etat_;
 };

@@ -101,13 +101,21 @@ private:
     UINT32 nombre_ = 0;
 };
 
+// How many new output formats in a row one output may announce before the transform is
+// taken for broken (a sound one announces one, then delivers).
+constexpr int changements_de_format_max = 4;
+
 class TransformeMF final : public TransformeAsync {
 public:
+    // Whichever way creation or the recording ended, the transform is shut down before its
+    // last reference goes.
     ~TransformeMF() override {
+        fermer();
         evenements_.reset();
         transformee_.reset();
         codec_.reset();
         gestionnaire_.reset();
+        activation_.reset();
     }
 
     void initialiser_fil() override { (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
@@ -167,49 +175,114 @@ public:
         return {};
     }
 
-    std::optional<commun::ImageEncodee> collecter_sortie() override {
-        MFT_OUTPUT_STREAM_INFO info{};
-        if (FAILED(transformee_->GetOutputStreamInfo(0, &info))) {
-            return std::nullopt;
-        }
-        Com<IMFSample> fourni;
-        if (const auto taille = taille_tampon_sortie(info.cbSize, info.dwFlags)) {
-            Com<IMFMediaBuffer> tampon;
-            if (FAILED(MFCreateSample(fourni.put())) || !fourni ||
-                FAILED(MFCreateMemoryBuffer(*taille, tampon.put())) || !tampon ||
-                FAILED(fourni->AddBuffer(tampon.get()))) {
+    std::expected<std::optional<commun::ImageEncodee>, Erreur> collecter_sortie() override {
+        for (int changements = 0;; ++changements) {
+            MFT_OUTPUT_STREAM_INFO info{};
+            if (FAILED(transformee_->GetOutputStreamInfo(0, &info))) {
                 return std::nullopt;
             }
-        }
+            Com<IMFSample> fourni;
+            if (const auto taille = taille_tampon_sortie(info.cbSize, info.dwFlags)) {
+                Com<IMFMediaBuffer> tampon;
+                if (FAILED(MFCreateSample(fourni.put())) || !fourni ||
+                    FAILED(MFCreateMemoryBuffer(*taille, tampon.put())) || !tampon ||
+                    FAILED(fourni->AddBuffer(tampon.get()))) {
+                    return std::nullopt;
+                }
+            }
 
-        MFT_OUTPUT_DATA_BUFFER donnees{};
-        donnees.dwStreamID = 0;
-        donnees.pSample = fourni.get();
-        DWORD statut = 0;
-        const HRESULT hr = transformee_->ProcessOutput(0, 1, &donnees, &statut);
-        if (donnees.pEvents != nullptr) {
-            donnees.pEvents->Release();
+            MFT_OUTPUT_DATA_BUFFER donnees{};
+            donnees.dwStreamID = 0;
+            donnees.pSample = fourni.get();
+            DWORD statut = 0;
+            const HRESULT hr = transformee_->ProcessOutput(0, 1, &donnees, &statut);
+            if (donnees.pEvents != nullptr) {
+                donnees.pEvents->Release();
+            }
+            // Our own sample stays ours; a sample the transform allocated comes with a reference.
+            Com<IMFSample> resultat = fourni ? fourni : Com<IMFSample>::adopter(donnees.pSample);
+            if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
+                // Instead of an output, a new output format (some encoders do so on their first
+                // outputs): it is read and set, then the output asked for again. Without it no
+                // image would ever come out.
+                if (changements == changements_de_format_max) {
+                    return echec(hr);
+                }
+                if (auto r = renegocier_sortie(); !r) {
+                    return std::unexpected(r.error());
+                }
+                continue;
+            }
+            if (FAILED(hr) || !resultat) {
+                return std::nullopt;
+            }
+            return lire_image(resultat.get());
         }
-        // Our own sample stays ours; a sample the transform allocated comes with a reference.
-        Com<IMFSample> resultat = fourni ? fourni : Com<IMFSample>::adopter(donnees.pSample);
-        if (FAILED(hr) || !resultat) {
-            return std::nullopt;
-        }
+    }
 
+    void terminer_flux() override { fermer(); }
+
+    // End of stream (once streaming began), device manager detached (once it was given),
+    // then the shutdown an asynchronous transform needs from its creator before its last
+    // release: IMFShutdown on the transform, and ShutdownObject on the activation object
+    // that made it. Failures ignored; done once.
+    void fermer() {
+        if (ferme_ || !transformee_) {
+            return;
+        }
+        ferme_ = true;
+        if (diffusion_) {
+            (void)transformee_->ProcessMessage(MFT_MESSAGE_NOTIFY_END_OF_STREAM, 0);
+            (void)transformee_->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
+        }
+        if (gestionnaire_donne_) {
+            (void)transformee_->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER, 0);
+        }
+        Com<IMFShutdown> arret;
+        if (SUCCEEDED(transformee_.interroger(arret)) && arret) {
+            (void)arret->Shutdown();
+        }
+        if (activation_) {
+            (void)activation_->ShutdownObject();
+        }
+    }
+
+    std::string nom_;
+    Com<IMFActivate> activation_;  // empty for a transform not made by an activation object
+    Com<IMFTransform> transformee_;
+    Com<IMFDXGIDeviceManager> gestionnaire_;
+    Com<ICodecAPI> codec_;
+    Com<IMFMediaEventGenerator> evenements_;
+    bool gestionnaire_donne_ = false;
+    bool diffusion_ = false;
+
+private:
+    std::expected<void, Erreur> renegocier_sortie() {
+        Com<IMFMediaType> type;
+        if (HRESULT hr = transformee_->GetOutputAvailableType(0, 0, type.put()); FAILED(hr)) {
+            return echec(hr);
+        }
+        if (!type) {
+            return echec(E_POINTER);
+        }
+        return commun::verifier(transformee_->SetOutputType(0, type.get(), 0));
+    }
+
+    static std::optional<commun::ImageEncodee> lire_image(IMFSample* echantillon) {
         commun::ImageEncodee image;
         LONGLONG temps = 0;
-        if (SUCCEEDED(resultat->GetSampleTime(&temps))) {
+        if (SUCCEEDED(echantillon->GetSampleTime(&temps))) {
             image.horodatage = temps;
         }
         LONGLONG duree = 0;
-        if (SUCCEEDED(resultat->GetSampleDuration(&duree))) {
+        if (SUCCEEDED(echantillon->GetSampleDuration(&duree))) {
             image.duree = duree;
         }
         UINT32 propre = 0;
-        image.cle = SUCCEEDED(resultat->GetUINT32(MFSampleExtension_CleanPoint, &propre)) && propre != 0;
+        image.cle = SUCCEEDED(echantillon->GetUINT32(MFSampleExtension_CleanPoint, &propre)) && propre != 0;
 
         Com<IMFMediaBuffer> contigu;
-        if (FAILED(resultat->ConvertToContiguousBuffer(contigu.put())) || !contigu) {
+        if (FAILED(echantillon->ConvertToContiguousBuffer(contigu.put())) || !contigu) {
             return std::nullopt;
         }
         BYTE* octets = nullptr;
@@ -225,17 +298,7 @@ public:
         return image;
     }
 
-    void terminer_flux() override {
-        (void)transformee_->ProcessMessage(MFT_MESSAGE_NOTIFY_END_OF_STREAM, 0);
-        (void)transformee_->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
-        (void)transformee_->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER, 0);
-    }
-
-    std::string nom_;
-    Com<IMFTransform> transformee_;
-    Com<IMFDXGIDeviceManager> gestionnaire_;
-    Com<ICodecAPI> codec_;
-    Com<IMFMediaEventGenerator> evenements_;
+    bool ferme_ = false;
 };
 
 std::expected<void, Erreur> fixer(IMFAttributes* a, const GUID& cle, const GUID& valeur) {
@@ -339,6 +402,8 @@ std::unique_ptr<TransformeAsync> envelopper_transformee(Com<IMFTransform> transf
     resultat->evenements_ = std::move(evenements);
     resultat->gestionnaire_ = std::move(gestionnaire);
     resultat->codec_ = std::move(codec);
+    resultat->gestionnaire_donne_ = true;
+    resultat->diffusion_ = true;
     return resultat;
 }
 
@@ -401,6 +466,7 @@ std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee_avec(E
         FAILED(hr)) {
         return echec(hr);
     }
+    transformee->activation_ = activation;
     if (!transformee->transformee_) {
         return std::unexpected(Erreur("encodeur non activé"));
     }
@@ -437,6 +503,7 @@ std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee_avec(E
         FAILED(hr)) {
         return echec(hr);
     }
+    transformee->gestionnaire_donne_ = true;
 
     // 6. Output type.
     {
@@ -494,6 +561,7 @@ std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee_avec(E
     if (HRESULT hr = mft->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0); FAILED(hr)) {
         return echec(hr);
     }
+    transformee->diffusion_ = true;
     if (HRESULT hr = mft->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0); FAILED(hr)) {
         return echec(hr);
     }

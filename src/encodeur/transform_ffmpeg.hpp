@@ -67,7 +67,9 @@ public:
     // asked for. Times in 100-ns units.
     std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12& surface, std::int64_t temps,
                                                   std::int64_t duree) override;
-    std::optional<commun::ImageEncodee> collecter_sortie() override { return sortie(); }
+    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() override {
+        return sortie();
+    }
     // Stops the worker without draining it.
     void terminer_flux() override { arreter(); }
 

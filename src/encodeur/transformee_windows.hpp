@@ -19,7 +19,9 @@
 namespace encodeur {
 
 // Events come from `evenements` (the transform's event generator); surfaces are the D3D11
-// converter's NV12 textures. Released in the order transform, codec interface, device manager.
+// converter's NV12 textures. At the end (`terminer_flux`, or the wrapper's release) the stream
+// is ended, the manager detached and the transform shut down (IMFShutdown), then released in
+// the order transform, codec interface, device manager.
 std::unique_ptr<TransformeAsync> envelopper_transformee(commun::Com<IMFTransform> transformee,
                                                         commun::Com<IMFMediaEventGenerator> evenements,
                                                         commun::Com<IMFDXGIDeviceManager> gestionnaire,

@@ -17,7 +17,8 @@ class Plateforme {
 public:
     virtual ~Plateforme() = default;
 
-    // Per-thread COM initialisation (multithreaded apartment), result ignored; nothing elsewhere.
+    // First call on the recording thread: COM initialisation (multithreaded apartment, result
+    // ignored) on Windows; elsewhere the console's stop signals are blocked on it.
     virtual void initialiser_fil() = 0;
     // 1 ms system timer resolution (timeBeginPeriod / timeEndPeriod); nothing elsewhere.
     virtual void debut_resolution_minuterie() = 0;

@@ -1,16 +1,14 @@
 // The running system's pieces. Kept apart from the session: it needs the back ends, which
 // unit tests do not link.
-#include <thread>
-
+#include "commun/sommeil.hpp"
 #include "enregistrement/plateforme.hpp"
 
 #if defined(_WIN32)
 #include <objbase.h>
 #include <timeapi.h>
 #include <windows.h>
-#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
-#endif
+#else
+#include <signal.h>
 #endif
 
 namespace enregistrement {
@@ -22,6 +20,15 @@ public:
     void initialiser_fil() override {
 #if defined(_WIN32)
         (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+#else
+        // Ctrl+C and SIGTERM are for the program's main thread, which turns them into a stop
+        // request: kept off this thread and those it starts (encoder, capture), whose system
+        // calls then never see them.
+        sigset_t console;
+        sigemptyset(&console);
+        sigaddset(&console, SIGINT);
+        sigaddset(&console, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &console, nullptr);
 #endif
     }
     void debut_resolution_minuterie() override {
@@ -40,37 +47,7 @@ public:
             std::chrono::steady_clock::now().time_since_epoch());
     }
 
-    void dormir(std::chrono::nanoseconds duree) override {
-        if (duree.count() <= 0) {
-            return;
-        }
-#if defined(_WIN32)
-        // One high-resolution timer per sleeping thread, made on its first sleep.
-        struct Minuterie {
-            HANDLE poignee = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                                    TIMER_ALL_ACCESS);
-            ~Minuterie() {
-                if (poignee != nullptr) {
-                    CloseHandle(poignee);
-                }
-            }
-        };
-        thread_local Minuterie minuterie;
-        if (minuterie.poignee != nullptr) {
-            LARGE_INTEGER echeance;
-            // Negative: relative, in 100-ns units.
-            echeance.QuadPart = -static_cast<LONGLONG>((duree.count() + 99) / 100);
-            if (SetWaitableTimer(minuterie.poignee, &echeance, 0, nullptr, nullptr, FALSE) &&
-                WaitForSingleObject(minuterie.poignee, INFINITE) == WAIT_OBJECT_0) {
-                return;
-            }
-        }
-        // No high-resolution timer on this system: whole milliseconds, rounded up.
-        Sleep(static_cast<DWORD>((duree.count() + 999'999) / 1'000'000));
-#else
-        std::this_thread::sleep_for(duree);
-#endif
-    }
+    void dormir(std::chrono::nanoseconds duree) override { commun::dormir(duree); }
 
     std::expected<std::unique_ptr<capture::Peripherique>, commun::Erreur> creer_peripherique() override {
         return capture::creer_peripherique();

@@ -156,7 +156,7 @@ struct Pipeline {
             } else if (decision.action == DecisionRythme::Action::resynchroniser) {
                 indice = indice_resynchronise(origine, plateforme.maintenant());
             }
-            if (capture->etat().fermee.load()) {
+            if (capture->etat().fermee.load() || capture->etat().erreur() || encodeur->erreur()) {
                 break;
             }
             auto texture = prendre_image();
@@ -184,6 +184,12 @@ struct Pipeline {
             return echec(r.error());
         }
         std::move(*encodeur).arreter();
+        // A failure of the capture or the encoder stops the recording as a closed window does:
+        // the file is finished with what came before it, then the failure is the recording's.
+        std::optional<Erreur> erreur = capture->etat().erreur();
+        if (!erreur) {
+            erreur = encodeur->erreur();
+        }
         encodeur.reset();
         if (auto r = vidanger(); !r) {
             return echec(r.error());
@@ -200,6 +206,9 @@ struct Pipeline {
         recepteur.reset();
         capture.reset();
         peripherique.reset();
+        if (erreur) {
+            return std::unexpected(std::move(*erreur));
+        }
         return {};
     }
 };

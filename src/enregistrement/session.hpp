@@ -39,7 +39,9 @@ struct EtatPartage {
 };
 
 // The recording itself (the thread's body without the error report): set-up, ticks, stop
-// sequence. Returns when stopped, when the window closed, or on the first error.
+// sequence. Returns when stopped, when the window closed, or on the first error. A failure
+// of the capture or of the encoder's output ends it through the stop sequence (the file is
+// finished) and is then returned.
 std::expected<void, commun::Erreur> boucle_enregistrement(Plateforme& plateforme, capture::PoigneeFenetre fenetre,
                                                           const std::filesystem::path& chemin, EtatPartage& etat);
 

@@ -1,5 +1,6 @@
 #include "lanceur.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,7 +23,23 @@ std::string programme_sous_test(const char* variable, const char* defaut) {
     return valeur != nullptr && *valeur != '\0' ? valeur : defaut;
 }
 
-Execution lancer(const std::string& programme, const std::vector<std::string>& arguments) {
+std::vector<std::string> environnement_avec(const std::vector<std::string>& environnement) {
+    const auto nom = [](const std::string& v) { return v.substr(0, v.find('=')); };
+    std::vector<std::string> e;
+    for (char** v = environ; *v != nullptr; ++v) {
+        const std::string variable = *v;
+        const bool remplacee = std::any_of(environnement.begin(), environnement.end(),
+                                           [&](const std::string& x) { return nom(x) == nom(variable); });
+        if (!remplacee) e.push_back(variable);
+    }
+    for (const std::string& x : environnement) {
+        if (x.find('=') != std::string::npos) e.push_back(x);
+    }
+    return e;
+}
+
+Execution lancer(const std::string& programme, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environnement) {
     std::vector<std::string> ligne;
     if (const char* lanceur = std::getenv("BALISOR_LANCEUR"); lanceur != nullptr) {
         std::istringstream mots(lanceur);
@@ -44,8 +62,12 @@ Execution lancer(const std::string& programme, const std::vector<std::string>& a
     for (int fd : {tube_sortie[0], tube_sortie[1], tube_erreurs[0], tube_erreurs[1]}) {
         posix_spawn_file_actions_addclose(&actions, fd);
     }
+    std::vector<std::string> variables = environnement_avec(environnement);
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    const int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(tube_sortie[1]);
     close(tube_erreurs[1]);
@@ -79,9 +101,12 @@ Execution lancer(const std::string& programme, const std::vector<std::string>& a
         }
     }
     int etat = 0;
-    while (waitpid(pid, &etat, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(pid, &etat, 0, &usage) < 0 && errno == EINTR) {
     }
     e.statut = WIFEXITED(etat) ? WEXITSTATUS(etat) : -1;
+    e.signal = WIFSIGNALED(etat) ? WTERMSIG(etat) : 0;
+    e.pic_kio = usage.ru_maxrss;
     return e;
 }
 
@@ -123,8 +148,9 @@ std::string EssaiCalibrage::programme() {
     return programme_sous_test("CALIBRAGE_PROGRAMME", CALIBRAGE_PROGRAMME_DEFAUT);
 }
 
-Execution EssaiCalibrage::lancer(const std::vector<std::string>& arguments) {
-    return essai::lancer(programme(), arguments);
+Execution EssaiCalibrage::lancer(const std::vector<std::string>& arguments,
+                                 const std::vector<std::string>& environnement) {
+    return essai::lancer(programme(), arguments, environnement);
 }
 
 }  // namespace essai

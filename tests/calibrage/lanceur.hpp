@@ -12,11 +12,17 @@ struct Execution {
     std::string sortie;
     std::string erreurs;
     int statut = -1;  // exit status; -1 when the program did not exit normally
+    int signal = 0;   // the signal that ended it, if one did
+    long pic_kio = 0;  // peak resident memory of the process started, KiB
 };
+
+// This process's environment with `environnement` applied: "NAME=value" sets NAME, "NAME" alone removes it.
+std::vector<std::string> environnement_avec(const std::vector<std::string>& environnement);
 
 std::string programme_sous_test(const char* variable, const char* defaut);
 
-Execution lancer(const std::string& programme, const std::vector<std::string>& arguments);
+Execution lancer(const std::string& programme, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environnement = {});
 
 }  // namespace essai
 
@@ -37,7 +43,8 @@ protected:
     std::string fichier(const std::string& nom, const std::string& contenu);
     static std::string lire(const std::string& chemin);
     static std::string programme();
-    static Execution lancer(const std::vector<std::string>& arguments);
+    static Execution lancer(const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& environnement = {});
 
     std::string dossier_;
 };

@@ -1,4 +1,5 @@
 // Calibration: samples, percentiles, recommendations, warnings and the report's JSON both ways.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
@@ -74,6 +75,33 @@ TEST(Distribution, UnTriPourSeptPercentilesDonneLesMemesValeurs) {
     EXPECT_EQ(vide.echantillons, 1u);
     EXPECT_EQ(vide.p001, 0.0);
     EXPECT_EQ(vide.p999, 0.0);
+}
+
+// Large lists are sorted another way than small ones: the percentiles must still be those of a stable sort,
+// signed zeros in their input order included, at every rank.
+TEST(Percentile, GrandesListesCommeUnTriStable) {
+    std::vector<double> v;
+    std::uint64_t x = 99;
+    for (int i = 0; i < 20000; ++i) {
+        x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+        const int k = static_cast<int>(x >> 60);
+        v.push_back(k < 5 ? (k % 2 == 0 ? 0.0 : -0.0)
+                    : k < 8 ? -static_cast<double>(x >> 44) / 3.0
+                    : k < 9 ? std::numeric_limits<double>::denorm_min() * static_cast<double>(k)
+                    : k < 10 ? kNaN
+                             : static_cast<double>(x >> 20) * 1e-3);
+    }
+    std::vector<double> tries;
+    for (double e : v) {
+        if (std::isfinite(e)) tries.push_back(e);
+    }
+    std::stable_sort(tries.begin(), tries.end());
+    for (int r = 0; r <= 1000; ++r) {
+        const double q = r / 1000.0;
+        const double attendu = percentile_trie(tries, q);
+        const double obtenu = percentile(v, q);
+        ASSERT_EQ(std::memcmp(&attendu, &obtenu, sizeof obtenu), 0) << "q = " << q << ": " << attendu << " vs " << obtenu;
+    }
 }
 
 // Four frames 100 ms apart: a reveal at frame 1, steps of 100, 200 and 0 deg/s.

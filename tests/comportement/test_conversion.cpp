@@ -1,5 +1,6 @@
 // Snapshot conversion: target choice, lock, visibility preference, speeds,
 // history, per-player states and the snapshot JSON form.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -141,6 +142,26 @@ TEST(Conversion, HistoriqueElagueAuxJoueursPresents) {
     auto t = convertir_instantane(instantane(200, {adversaire("e5", 2.0)}), e);
     EXPECT_EQ(t.targetId, "e5");
     EXPECT_EQ(t.targetAngularSpeedDegPerSec, 0.0);
+}
+
+TEST(Conversion, ElagageGardeLesPresentsNonEligibles) {
+    EtatConversion e;
+    std::vector<JoueurInstantane> foule{adversaire("", 25.0)};
+    for (int i = 0; i < 300; ++i) foule.push_back(adversaire("e" + std::to_string(i), 20.0 + i * 0.01));
+    convertir_instantane(instantane(0, foule), e);
+    // Over the bound: only e0 is a candidate, but every player listed keeps
+    // its entry (dead, teammate, out of the cone, the local entity itself).
+    auto mort = adversaire("", 0.0);
+    mort.isAlive = false;
+    auto equipier = adversaire("e2", 0.0);
+    equipier.teamId = 1;
+    auto s = instantane(100, {adversaire("e0", 1.0), mort, equipier, adversaire("e3", 90.0), adversaire("e4", 0.0)});
+    s.localEntityId = "e4";
+    convertir_instantane(s, e);
+    std::vector<std::string> gardes;
+    for (const auto& [id, vue] : e.historique) gardes.push_back(id);
+    std::ranges::sort(gardes);
+    EXPECT_EQ(gardes, (std::vector<std::string>{"", "e0", "e2", "e3", "e4"}));
 }
 
 TEST(Conversion, InstantsExtremesSansDebordement) {

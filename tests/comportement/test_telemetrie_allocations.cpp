@@ -18,6 +18,12 @@ void* operator new(std::size_t n) {
     if (void* p = std::malloc(n != 0 ? n : 1)) return p;
     throw std::bad_alloc();
 }
+// The library's own stable sorts take their buffers with the nothrow form: it must go through the same
+// heap as the deletes below.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    ++allocations;
+    return std::malloc(n != 0 ? n : 1);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 

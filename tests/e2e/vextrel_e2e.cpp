@@ -1,8 +1,12 @@
 // The vextrel program recording a real X client on a private Xvfb, checked by ffprobe and
 // mkvinfo.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -142,6 +146,120 @@ TEST_F(Enregistrement, ClientTueEnCoursDonneUnFichierTermine) {
     EXPECT_GE(probe.images, 15);
     EXPECT_LE(probe.images, 75);
     verifier_matroska_termine(chemin);
+}
+
+// The program's standard output through a FIFO, line by line as it is written, so that the
+// test can act the moment a line appears. The reading end is open before the program starts:
+// the spawn waits for the child's own opening, which would otherwise wait for a reader.
+class SortieEnDirect {
+public:
+    explicit SortieEnDirect(std::string chemin) : chemin_(std::move(chemin)) {
+        mkfifo(chemin_.c_str(), 0600);
+        fd_ = open(chemin_.c_str(), O_RDONLY | O_NONBLOCK);
+    }
+    ~SortieEnDirect() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    bool ouverte() const { return fd_ >= 0; }
+    const std::string& chemin() const { return chemin_; }
+    // The next line without its LF; none at the end of the output or after `delai`.
+    std::optional<std::string> ligne(std::chrono::milliseconds delai) {
+        const auto fin = std::chrono::steady_clock::now() + delai;
+        for (;;) {
+            if (const auto lf = tampon_.find('\n'); lf != std::string::npos) {
+                std::string l = tampon_.substr(0, lf);
+                tampon_.erase(0, lf + 1);
+                return l;
+            }
+            const auto reste = std::chrono::duration_cast<std::chrono::milliseconds>(fin - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (reste.count() <= 0 || poll(&p, 1, static_cast<int>(reste.count())) <= 0) {
+                return std::nullopt;
+            }
+            char octets[512];
+            const ssize_t n = read(fd_, octets, sizeof octets);
+            if (n < 0 && errno == EAGAIN) {
+                continue;
+            }
+            if (n <= 0) {
+                return std::nullopt;
+            }
+            tampon_.append(octets, static_cast<std::size_t>(n));
+        }
+    }
+
+private:
+    std::string chemin_;
+    int fd_ = -1;
+    std::string tampon_;
+};
+
+// The Segment's duration in seconds as mkvinfo shows it ("Duration: 00:00:01.234000000").
+std::optional<double> duree_matroska(const std::string& chemin) {
+    const Execution e = essai::executer({"mkvinfo", "-v", chemin}, "");
+    std::smatch m;
+    if (!std::regex_search(e.sortie, m, std::regex("Duration: (\\d+):(\\d+):(\\d+\\.\\d+)"))) {
+        return std::nullopt;
+    }
+    return std::stoi(m[1]) * 3600.0 + std::stoi(m[2]) * 60.0 + std::stod(m[3]);
+}
+
+TEST_F(Enregistrement, CtrlCTermineLEnregistrementCommeSiLeTempsEtaitEcoule) {
+    const std::string chemin = dossier_ + "/interrompu.mkv";
+    SortieEnDirect sortie(dossier_ + "/sortie");
+    ASSERT_TRUE(sortie.ouverte());
+    auto p = essai::Processus::lancer({vextrel, "xclock", "10", chemin}, affichage(), sortie.chemin(),
+                                      dossier_ + "/erreurs");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(sortie.ligne(15s), "fenêtre xclock : hwnd " + std::to_string(*fenetre_));
+    std::this_thread::sleep_for(1200ms);
+    const auto envoi = std::chrono::steady_clock::now();
+    p->signaler(SIGINT);
+    const auto resume = sortie.ligne(5s);
+    const auto fichier = sortie.ligne(10s);
+    const auto statut = p->attendre(10s);
+    // At once, not at the end of the ten seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - envoi, 5s);
+    ASSERT_TRUE(statut);
+    EXPECT_EQ(*statut, 0);
+    EXPECT_EQ(essai::lire_fichier(dossier_ + "/erreurs"), "");
+    ASSERT_TRUE(resume);
+    EXPECT_TRUE(std::regex_match(*resume, std::regex("octets : [1-9][0-9]* · durée 1s · erreur None"))) << *resume;
+    EXPECT_EQ(fichier, "fichier : Some(\"" + chemin + "\")");
+    EXPECT_EQ(sortie.ligne(1s), std::nullopt);
+
+    const Probe probe = sonder(chemin);
+    EXPECT_EQ(probe.codec, "h264");
+    EXPECT_GE(probe.images, 15);
+    EXPECT_LE(probe.images, 45);
+    verifier_matroska_termine(chemin);
+    const auto duree = duree_matroska(chemin);
+    ASSERT_TRUE(duree);
+    EXPECT_GT(*duree, 0.5);
+    EXPECT_LT(*duree, 1.6);
+}
+
+TEST_F(Enregistrement, SecondCtrlCTermineLeProcessusAussitot) {
+    const std::string chemin = dossier_ + "/abandonne.mkv";
+    SortieEnDirect sortie(dossier_ + "/sortie");
+    ASSERT_TRUE(sortie.ouverte());
+    auto p = essai::Processus::lancer({vextrel, "xclock", "10", chemin}, affichage(), sortie.chemin());
+    ASSERT_TRUE(p);
+    ASSERT_TRUE(sortie.ligne(15s));
+    std::this_thread::sleep_for(1s);
+    p->signaler(SIGINT);
+    // The summary is out: the file is being finished (at least the 120 ms drain pause).
+    const auto resume = sortie.ligne(5s);
+    ASSERT_TRUE(resume);
+    EXPECT_TRUE(resume->starts_with("octets : ")) << *resume;
+    p->signaler(SIGINT);
+    const auto statut = p->attendre(5s);
+    ASSERT_TRUE(statut);
+    // Ended by the signal itself, before its last line.
+    EXPECT_EQ(*statut, 128 + SIGINT);
+    EXPECT_EQ(sortie.ligne(1s), std::nullopt);
 }
 
 TEST_F(Enregistrement, ProcessusInconnuSort101SansRienEcrire) {

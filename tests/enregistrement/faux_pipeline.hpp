@@ -156,6 +156,7 @@ struct Reglages {
     std::uint64_t gop = 60;                // keyframe every `gop` outputs
     bool soumission_en_echec = false;
     int sorties_par_soumission = 1;
+    std::optional<int> collecte_en_echec;  // the collection (from 1) that fails, as a refused new format
     std::chrono::milliseconds delai_calme{2000};  // longest wait for the event thread to go idle
 };
 
@@ -206,9 +207,14 @@ public:
         return {};
     }
 
-    std::optional<commun::ImageEncodee> collecter_sortie() {
+    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() {
         std::lock_guard g(verrou_);
         ++collectes;
+        if (reglages_.collecte_en_echec == collectes.load()) {
+            en_echec_ = true;  // the event thread leaves: nothing more to wait for
+            calme_.notify_all();
+            return std::unexpected(commun::Erreur("type de sortie refusé"));
+        }
         if (attentes_.empty()) {
             return std::nullopt;
         }
@@ -226,11 +232,13 @@ public:
     // nothing left). Nothing to wait for once the transform is gone.
     void attendre_calme() {
         std::unique_lock g(verrou_);
-        if (detruite) {
+        if (detruite || en_echec_) {
             return;
         }
         const std::uint64_t depart = appels_a_vide_;
-        calme_.wait_for(g, reglages_.delai_calme, [&] { return detruite || (evenements_.empty() && appels_a_vide_ > depart); });
+        calme_.wait_for(g, reglages_.delai_calme, [&] {
+            return detruite || en_echec_ || (evenements_.empty() && appels_a_vide_ > depart);
+        });
     }
 
     std::vector<SoumissionVue> soumissions() {
@@ -258,6 +266,7 @@ private:
     std::vector<SoumissionVue> soumissions_;
     std::uint64_t produites_ = 0;
     std::uint64_t appels_a_vide_ = 0;
+    bool en_echec_ = false;
 };
 
 class FausseTransformee final : public encodeur::TransformeAsync {
@@ -273,7 +282,9 @@ public:
                                                   std::int64_t duree) override {
         return etat_->soumettre(static_cast<FausseSortie&>(surface).numero, temps, duree);
     }
-    std::optional<commun::ImageEncodee> collecter_sortie() override { return etat_->collecter_sortie(); }
+    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() override {
+        return etat_->collecter_sortie();
+    }
     void terminer_flux() override { ++etat_->fins_de_flux; }
 
 private:

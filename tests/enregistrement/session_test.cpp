@@ -112,6 +112,38 @@ TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
 #endif
 }
 
+// A failure of the capture (what a frame handler threw) or of the encoder's output (a new
+// format it could not take) ends the recording like a closed window, the file finished with
+// what came before, and is the recording's error.
+TEST(Session, EchecDeCaptureOuDEncodeurTermineLeFichierPuisDevientLErreur) {
+    for (const bool capture : {true, false}) {
+        SCOPED_TRACE(capture ? "capture" : "encodeur");
+        faux::Dossier d;
+        auto p = std::make_shared<faux::FaussePlateforme>();
+        p->scenario = [capture](faux::FaussePlateforme& pf, std::uint64_t n) {
+            if (n == 1) {
+                pf.capture->livrer(800, 600);
+            }
+            if (capture && n == 70) {
+                pf.capture->etat().signaler_erreur(commun::Erreur("mémoire insuffisante"));
+            }
+        };
+        if (!capture) {
+            p->reglages.collecte_en_echec = 70;
+        }
+        auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+        attendre_fin_du_fil(*p);
+        EXPECT_EQ(session.erreur(), capture ? "mémoire insuffisante" : "type de sortie refusé");
+        const auto soumissions = p->transformee->soumissions().size();
+        EXPECT_GE(soumissions, 68u);
+        EXPECT_LE(soumissions, 70u);
+        EXPECT_EQ(p->transformee->fins_de_flux.load(), 1);
+        const auto resultat = std::move(session).finir();
+        ASSERT_TRUE(resultat.has_value());
+        EXPECT_TRUE(segment_termine(lire(d.fichier())));
+    }
+}
+
 TEST(Session, TransformeeQuiNeDemandeJamaisRienNeLaissePasDeFichier) {
     faux::Dossier d;
     auto p = std::make_shared<faux::FaussePlateforme>();

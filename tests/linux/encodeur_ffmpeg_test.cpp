@@ -57,7 +57,7 @@ struct Pilote {
             if (e == TypeEvenement::besoin_entree) {
                 ++credit;
             } else if (e == TypeEvenement::sortie_prete) {
-                auto s = t.collecter_sortie();
+                auto s = t.sortie();
                 ASSERT_TRUE(s);
                 sorties.push_back(std::move(*s));
             }

@@ -31,20 +31,29 @@ public:
         return dossier_;
     }
     vextrel::Fenetres& fenetres() override { return fenetres_; }
-    void attendre_une_seconde() override {
+    vextrel::FinAttente attendre_une_seconde() override {
         ++attentes;
+        if (attentes == arret_a) {
+            // Ctrl+C half-way through this second.
+            plateforme->laisser_passer(500ms);
+            return vextrel::FinAttente::arret_demande;
+        }
         plateforme->laisser_passer(1s);
         if (plateforme->fins_minuterie.load() > 0) {
             // The recording has left its loop; give its thread the moment it needs to store
             // its outcome, as the real second would.
             std::this_thread::sleep_for(50ms);
         }
+        return vextrel::FinAttente::ecoulee;
     }
+    void enregistrement_termine() override { ++terminaisons; }
     std::shared_ptr<enregistrement::Plateforme> enregistrement() override { return plateforme; }
 
     faux::FaussesFenetres fenetres_;
     std::shared_ptr<faux::FaussePlateforme> plateforme = std::make_shared<faux::FaussePlateforme>();
     int attentes = 0;
+    int arret_a = 0;  // the wait (from 1) cut short by a stop request; 0: none
+    int terminaisons = 0;
     int demandes_dossier = 0;
     fs::path dossier_;
 };
@@ -132,6 +141,27 @@ TEST(Programme, RecordsForTheRequestedSeconds) {
     EXPECT_TRUE(l[1].ends_with(" · durée 3s · erreur None")) << l[1];
     EXPECT_NE(l[1], "octets : 0 · durée 3s · erreur None");
     EXPECT_EQ(l[2], "fichier : " + vextrel::notation_debug(chemin.string()));
+    EXPECT_TRUE(fs::exists(chemin));
+    EXPECT_EQ(banc.terminaisons, 1);
+}
+
+TEST(Programme, StopRequestEndsTheWaitAsIfTheTimeWereUp) {
+    FauxBanc banc;
+    banc.fenetres_.liste = {{8, "jeu.exe"}};
+    image_des_le_debut(*banc.plateforme);
+    banc.arret_a = 2;
+    const fs::path chemin = banc.dossier_temporaire() / "interrompu.mkv";
+    const auto r = lancer(banc, {"jeu.exe", "10", chemin.string()});
+    EXPECT_EQ(r.statut, 0);
+    EXPECT_EQ(r.erreurs, "");
+    EXPECT_EQ(banc.attentes, 2);
+    const auto l = lignes(r.sortie);
+    ASSERT_EQ(l.size(), 3u);
+    // The time actually recorded (1.5 s), not the ten seconds asked for.
+    EXPECT_TRUE(l[1].ends_with(" · durée 1s · erreur None")) << l[1];
+    EXPECT_FALSE(l[1].starts_with("octets : 0 ")) << l[1];
+    EXPECT_EQ(l[2], "fichier : " + vextrel::notation_debug(chemin.string()));
+    EXPECT_EQ(banc.terminaisons, 1);
     EXPECT_TRUE(fs::exists(chemin));
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The cross build under wine64: the Windows-only checks (windows_wine_test.exe) and the two
-# fatal cases of vextrel.exe's command line.
+# The cross build under wine64: the Windows-only checks (windows_wine_test.exe), the two
+# fatal cases of vextrel.exe's command line, a real window and Ctrl+C.
 # Usage: vextrel_wine.sh [build directory]   (default: build/windows; VEXTREL_EXE overrides the program)
 # Exit status 77 (skipped) when the programs or wine64 are missing.
 set -uo pipefail
@@ -176,6 +176,27 @@ if [ -n "$xvfb" ]; then
       echo "ok fenetre_reelle_erreur_enregistrement"
     else
       echo "ÉCHEC fenetre_reelle_erreur_enregistrement (statut $statut)"; cat "$temp/sortie" "$temp/erreur"
+      echecs=$((echecs + 1))
+    fi
+    # Ctrl+C: wine hands a console process's SIGINT to its console handlers as CTRL_C_EVENT.
+    # The ten-second wait ends at once, the summary is printed and the status is 0. The signal
+    # goes only once the program has written its first line (its handler is then installed),
+    # read from a file of its own: a line left by an earlier command would send it too early.
+    rm -f "$temp/ctrl_c"
+    "$wine" "$programme" notepad.exe 10 >"$temp/ctrl_c" 2>"$temp/erreur" </dev/null &
+    enregistreur=$!
+    for _ in $(seq 100); do grep -qs '^fenêtre' "$temp/ctrl_c" && break; sleep 0.1; done
+    debut=$(date +%s%N)
+    kill -INT "$enregistreur"
+    wait "$enregistreur"
+    statut=$?
+    ms=$(( ($(date +%s%N) - debut) / 1000000 ))
+    if [ "$statut" -eq 0 ] && [ "$ms" -lt 5000 ] && [ ! -s "$temp/erreur" ] &&
+       grep -qxE 'octets : 0 · durée 0s · erreur (None|Some\(".*"\))' "$temp/ctrl_c" &&
+       [ "$(tail -n 1 "$temp/ctrl_c")" = "fichier : None" ]; then
+      echo "ok ctrl_c (fin en $ms ms)"
+    else
+      echo "ÉCHEC ctrl_c (statut $statut, $ms ms)"; cat "$temp/ctrl_c" "$temp/erreur"
       echecs=$((echecs + 1))
     fi
     cas sans_extension 101 "" "$introuvable" -- notepad

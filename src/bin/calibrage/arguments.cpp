@@ -1,9 +1,7 @@
 #include "bin/calibrage/arguments.hpp"
 
-#include <iterator>
-
 #include "bin/calibrage/commandes.hpp"
-#include "comportement/lecture_telemetrie.hpp"
+#include "bin/calibrage/reglages.hpp"
 
 namespace calibrage {
 
@@ -36,6 +34,9 @@ std::expected<Arguments, std::string> analyser_arguments(std::span<const std::st
         } else if (arg == "--rapport") {
             if (!a_suivant) return std::unexpected(avec_usage("--rapport attend un chemin"));
             a.rapport = arguments[++i];
+        } else if (arg == "--partiel") {
+            if (!a_suivant) return std::unexpected(avec_usage("--partiel attend un chemin"));
+            a.partiel = arguments[++i];
         } else if (arg.starts_with("--")) {
             return std::unexpected(avec_usage("option inconnue : " + arg));
         } else {
@@ -54,22 +55,19 @@ std::expected<void, std::string> executer(std::span<const std::string> arguments
     if (a->commande == "convertir") {
         return convertir(*a, console);
     }
-    // Inputs are read, and their errors reported, before the command is checked.
-    std::vector<comportement::LotTrames> lots;
-    for (const std::string& chemin : a->fichiers) {
-        auto lus = comportement::lire_replay(chemin);
-        if (!lus) return std::unexpected(chemin + " : " + lus.error());
-        if (lots.empty()) {
-            lots = std::move(*lus);
-        } else {
-            lots.insert(lots.end(), std::make_move_iterator(lus->begin()), std::make_move_iterator(lus->end()));
-        }
-    }
+    // The settings are checked before any file is read.
+    auto reglages = reglages_lecture();
+    if (!reglages) return std::unexpected(std::move(reglages.error()));
     if (a->commande == "controler") {
-        return controler(*a, lots, console);
+        return controler(*a, *reglages, console);
     }
     if (a->commande == "calibrer") {
-        return calibrer(*a, lots, console);
+        return calibrer(*a, *reglages, console);
+    }
+    // Inputs are read, and their errors reported, before the command is checked.
+    LectureSuivie lecture(*a, *reglages, console);
+    if (auto r = comportement::traiter_fichiers(a->fichiers, nullptr, lecture.reglages()); !r) {
+        return std::unexpected(std::move(r.error()));
     }
     return std::unexpected(avec_usage("commande inconnue : " + a->commande));
 }

@@ -3,10 +3,12 @@
 
 #include "bin/calibrage/commandes.hpp"
 #include "bin/calibrage/emission.hpp"
+#include "bin/calibrage/reglages.hpp"
 #include "commun/fichier.hpp"
 #include "commun/unicode.hpp"
 #include "comportement/calibration.hpp"
 #include "comportement/controle.hpp"
+#include "comportement/partiel.hpp"
 
 namespace calibrage {
 
@@ -36,11 +38,16 @@ std::expected<std::string, std::string> lire_texte(const std::string& chemin) {
     return texte;
 }
 
-std::expected<comportement::EngineThresholds, std::string> choisir_seuils(const Arguments& arguments,
-                                                                         Console console) {
+struct Seuils {
+    comportement::EngineThresholds seuils;
+    std::string message;  // which thresholds, for the console
+};
+
+// Read before the telemetry, whose batches are analysed as they come, but reported only after it: the
+// input files' errors come first.
+std::expected<Seuils, std::string> choisir_seuils(const Arguments& arguments) {
     if (!arguments.rapport) {
-        message(console, "seuils par défaut du moteur (pas de --rapport)\n");
-        return comportement::EngineThresholds{};
+        return Seuils{comportement::EngineThresholds{}, "seuils par défaut du moteur (pas de --rapport)\n"};
     }
     const std::string& chemin = *arguments.rapport;
     auto texte = lire_texte(chemin);
@@ -51,8 +58,8 @@ std::expected<comportement::EngineThresholds, std::string> choisir_seuils(const 
     if (!rapport) {
         return std::unexpected(chemin + " : " + rapport.error());
     }
-    message(console, "seuils de la calibration « " + rapport->cohorte + " »\n");
-    return comportement::seuils_depuis_rapport(*rapport);
+    return Seuils{comportement::seuils_depuis_rapport(*rapport),
+                  "seuils de la calibration « " + rapport->cohorte + " »\n"};
 }
 
 std::string joindre(const std::vector<std::string>& textes) {
@@ -66,15 +73,56 @@ std::string joindre(const std::vector<std::string>& textes) {
     return r;
 }
 
+// The control run as it stands once the files are read: only their reading can fail here. Thresholds that
+// cannot be read are recorded as such, with nothing analysed: the merge reports them as one process would.
+std::expected<void, std::string> controler_partiel(const Arguments& arguments, const std::expected<Seuils, std::string>& seuils,
+                                                   LectureSuivie& lecture, Console console) {
+    std::expected<comportement::AccumulateurControle, std::string> controle;
+    if (seuils) {
+        controle = comportement::controler_fichiers(arguments.fichiers, seuils->seuils, lecture.reglages());
+    } else if (auto sources = comportement::verifier_fichiers(
+                   arguments.fichiers, comportement::CommandePartiel::controler, lecture.reglages());
+               sources) {
+        controle->sources = std::move(*sources);
+    } else {
+        controle = std::unexpected(std::move(sources.error()));
+    }
+    if (!controle) {
+        return std::unexpected(std::move(controle.error()));
+    }
+    lecture.terminer();
+    std::optional<comportement::EngineThresholds> utilises;
+    if (seuils) utilises = seuils->seuils;
+    return emettre_partiel(
+        arguments, controle->sources,
+        [&](commun::SortieOctets& s) { return comportement::ecrire_partiel_controle(s, *controle, utilises); }, console);
+}
+
 }  // namespace
 
 std::expected<void, std::string> controler(const Arguments& arguments,
-                                           const std::vector<comportement::LotTrames>& lots, Console console) {
-    const auto seuils = choisir_seuils(arguments, console);
+                                           const comportement::ReglagesLecture& reglages, Console console) {
+    const auto seuils = choisir_seuils(arguments);
+    LectureSuivie lecture(arguments, reglages, console);
+    if (arguments.partiel) {
+        return controler_partiel(arguments, seuils, lecture, console);
+    }
     if (!seuils) {
+        auto r = comportement::verifier_fichiers(arguments.fichiers, comportement::CommandePartiel::controler,
+                                                 lecture.reglages());
+        if (!r) {
+            return std::unexpected(std::move(r.error()));
+        }
         return std::unexpected(seuils.error());
     }
-    const comportement::RapportControle rapport = comportement::controler_lots(lots, *seuils);
+    auto controle = comportement::controler_fichiers(arguments.fichiers, seuils->seuils, lecture.reglages());
+    if (!controle) {
+        return std::unexpected(std::move(controle.error()));
+    }
+    lecture.terminer();
+    const std::vector<std::string> sources = std::move(controle->sources);
+    message(console, seuils->message);
+    const comportement::RapportControle rapport = comportement::rapport_controle(std::move(*controle));
 
     std::string texte = fmt::format("{} match(s) analysés ({} invalides ignorés) · {} à REVIEW ou plus = {:.1f} %\n",
                                     rapport.matchs, rapport.invalides, rapport.reviewOuPlus,
@@ -91,7 +139,7 @@ std::expected<void, std::string> controler(const Arguments& arguments,
     }
     message(console, texte);
 
-    return emettre_json(arguments, comportement::rapport_controle_json(rapport), console);
+    return emettre_json(arguments, sources, comportement::rapport_controle_json(rapport), console);
 }
 
 }  // namespace calibrage

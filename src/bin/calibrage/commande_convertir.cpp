@@ -4,7 +4,10 @@
 #include <system_error>
 
 #include "bin/calibrage/commandes.hpp"
+#include "bin/calibrage/reglages.hpp"
+#include "commun/entree.hpp"
 #include "commun/fichier.hpp"
+#include "commun/progression.hpp"
 #include "comportement/conversion.hpp"
 
 namespace calibrage {
@@ -48,6 +51,26 @@ private:
     bool echec_ = false;
 };
 
+// Hands the bytes of the file consumed (compressed ones for a compressed file)
+// to the progress line, one read at a time.
+class SourceSuivie final : public commun::SourceOctets {
+public:
+    SourceSuivie(commun::Entree& entree, commun::Progression& progression)
+        : entree_(entree), progression_(progression) {}
+    std::expected<std::size_t, std::string> lire(std::span<char> tampon) override {
+        auto n = entree_.lire(tampon);
+        const std::uint64_t lus = entree_.octets_lus();
+        progression_.avancer(lus - vus_);
+        vus_ = lus;
+        return n;
+    }
+
+private:
+    commun::Entree& entree_;
+    commun::Progression& progression_;
+    std::uint64_t vus_ = 0;
+};
+
 }  // namespace
 
 std::expected<void, std::string> convertir(const Arguments& arguments, Console console) {
@@ -66,13 +89,17 @@ std::expected<void, std::string> convertir(const Arguments& arguments, Console c
     // would read back the frames written into it.
     if (auto r = aucune_entree_identique(arguments, chemin_sortie); !r) return r;
     SortieSuivie suivie(*sortie);
+    // Erased when it goes out of scope, before any error is printed.
+    commun::Progression progression(console.erreurs, total_des_entrees(arguments), commun::est_terminal(stderr));
     comportement::BilanConversion total;
     for (const std::string& entree : arguments.fichiers) {
-        auto fichier = commun::FichierLecture::ouvrir(entree);
+        // gzip'ed and zstd'ed snapshots are read as their text.
+        auto fichier = commun::Entree::ouvrir(entree);
         if (!fichier) {
             return std::unexpected(entree + " : " + fichier.error());
         }
-        auto bilan = comportement::convertir_flux(*fichier, suivie);
+        SourceSuivie source(**fichier, progression);
+        auto bilan = comportement::convertir_flux(source, suivie);
         if (!bilan) {
             return std::unexpected((suivie.echec() ? chemin_sortie : entree) + " : " + bilan.error());
         }
@@ -83,6 +110,7 @@ std::expected<void, std::string> convertir(const Arguments& arguments, Console c
     if (auto r = sortie->vider(); !r) {
         return std::unexpected(chemin_sortie + " : " + r.error());
     }
+    progression.terminer();
     const std::string resume = std::to_string(total.instantanes) + " instantané(s) lus, " +
                                std::to_string(total.trames) + " trame(s) écrites : " + chemin_sortie + "\n";
     if (auto r = console.erreurs.ecrire(resume); !r) {

@@ -5,14 +5,15 @@
 #include <vector>
 
 #include "bin/calibrage/arguments.hpp"
-#include "comportement/telemetrie.hpp"
+#include "comportement/traitement_fichiers.hpp"
 
 namespace calibrage {
 
-std::expected<void, std::string> calibrer(const Arguments& arguments, const std::vector<comportement::LotTrames>& lots,
+// calibrer and controler read the input files themselves: their errors come first, in argument order.
+std::expected<void, std::string> calibrer(const Arguments& arguments, const comportement::ReglagesLecture& reglages,
                                           Console console);
 std::expected<void, std::string> controler(const Arguments& arguments,
-                                           const std::vector<comportement::LotTrames>& lots, Console console);
+                                           const comportement::ReglagesLecture& reglages, Console console);
 std::expected<void, std::string> convertir(const Arguments& arguments, Console console);
 
 }  // namespace calibrage

@@ -1,5 +1,6 @@
 // The bench on Windows: top-level windows through user32, cloaking through the compositor,
-// process image names through kernel32, and the system's temporary directory.
+// process image names through kernel32, the system's temporary directory, and the console's
+// Ctrl+C, Ctrl+Break and close as stop requests.
 #include <windows.h>
 #include <dwmapi.h>
 
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bin/vextrel/arret_console_windows.hpp"
 #include "bin/vextrel/fenetres.hpp"
 #include "bin/vextrel/programme.hpp"
 #include "commun/temporaire_windows.hpp"
@@ -86,15 +88,26 @@ public:
 
 class PlateformeWindows final : public PlateformeVextrel {
 public:
+    PlateformeWindows() { arret_.installer(); }
+
     std::filesystem::path dossier_temporaire() override { return commun::dossier_temporaire_windows(); }
     Fenetres& fenetres() override { return fenetres_; }
-    void attendre_une_seconde() override { Sleep(1000); }
+    FinAttente attendre_une_seconde() override {
+        if (arret_.evenement_arret() == nullptr) {
+            Sleep(1000);
+            return arret_.arret_demande() ? FinAttente::arret_demande : FinAttente::ecoulee;
+        }
+        return WaitForSingleObject(arret_.evenement_arret(), 1000) == WAIT_OBJECT_0 ? FinAttente::arret_demande
+                                                                                     : FinAttente::ecoulee;
+    }
+    void enregistrement_termine() override { arret_.terminer(); }
     std::shared_ptr<enregistrement::Plateforme> enregistrement() override {
         return enregistrement::plateforme_systeme();
     }
 
 private:
     FenetresWin32 fenetres_;
+    ArretConsole arret_;
 };
 
 }  // namespace

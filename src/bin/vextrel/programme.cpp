@@ -21,11 +21,14 @@ int executer(std::span<const std::string> arguments, PlateformeVextrel& platefor
 
     auto session = enregistrement::SessionEnregistrement::demarrer(plateforme.enregistrement(), *fenetre,
                                                                    chemin_texte(args->chemin));
-    // A count of one-second sleeps, not a deadline.
+    // A count of one-second sleeps, not a deadline; Ctrl+C ends it as if the time were up.
     for (std::uint64_t i = 0; i < args->secondes; ++i) {
-        plateforme.attendre_une_seconde();
+        const FinAttente fin = plateforme.attendre_une_seconde();
         if (const auto erreur = session.erreur()) {
             sortie << "erreur : " << *erreur << '\n' << std::flush;
+            break;
+        }
+        if (fin == FinAttente::arret_demande) {
             break;
         }
     }
@@ -40,6 +43,7 @@ int executer(std::span<const std::string> arguments, PlateformeVextrel& platefor
     sortie << "fichier : "
            << notation_debug(resultat ? std::optional<std::string>(texte_chemin(*resultat)) : std::nullopt) << '\n'
            << std::flush;
+    plateforme.enregistrement_termine();
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // Encoder creation over a fake enumeration: the vendor's encoder chosen by friendly name, the
 // transform unlocked and bound to the device, output type, codec properties and input type in
-// order with their values, the stream started, the diagnostics written to standard error.
+// order with their values, the stream started, the diagnostics written to standard error; at
+// the end, or on a failure half-way, the transform shut down before its last release.
 #include "creation_encodeur_test.hpp"
 
 #include <windows.h>
@@ -123,9 +124,11 @@ const char* nom_message(MFT_MESSAGE_TYPE m) {
     }
 }
 
-struct FausseTransformee final : IMFTransform {
-    ULONG compte = 1;
+// Asynchronous, so it has IMFShutdown.
+struct FausseTransformee final : IMFTransform, IMFShutdown {
+    ULONG compte = 1;  // the test's own
     bool avec_codec = true;
+    std::string refus;  // the call that fails ("SetInputType", "START_OF_STREAM")
     FauxCodec codec;
     FauxGenerateur generateur;
     Com<IMFAttributes> attributs;
@@ -136,6 +139,9 @@ struct FausseTransformee final : IMFTransform {
         *o = nullptr;
         if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMFTransform))) {
             *o = static_cast<IMFTransform*>(this);
+            AddRef();
+        } else if (IsEqualIID(iid, __uuidof(IMFShutdown))) {
+            *o = static_cast<IMFShutdown*>(this);
             AddRef();
         } else if (avec_codec && IsEqualIID(iid, encodeur::abi::iid_codec_api)) {
             *o = static_cast<ICodecAPI*>(&codec);
@@ -149,7 +155,17 @@ struct FausseTransformee final : IMFTransform {
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
-    ULONG STDMETHODCALLTYPE Release() override { return --compte; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        if (--compte == 1) {
+            noter("libérée");
+        }
+        return compte;
+    }
+    HRESULT STDMETHODCALLTYPE Shutdown() override {
+        noter("Shutdown");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetShutdownStatus(MFSHUTDOWN_STATUS*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamLimits(DWORD*, DWORD*, DWORD*, DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamCount(DWORD*, DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return E_NOTIMPL; }
@@ -169,6 +185,9 @@ struct FausseTransformee final : IMFTransform {
     HRESULT STDMETHODCALLTYPE GetOutputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetInputType(DWORD flux, IMFMediaType* t, DWORD drapeaux) override {
         noter("SetInputType " + std::to_string(flux) + " " + std::to_string(drapeaux));
+        if (refus == "SetInputType") {
+            return MF_E_INVALIDMEDIATYPE;
+        }
         type_entree = Com<IMFMediaType>::partager(t);
         return S_OK;
     }
@@ -193,7 +212,7 @@ struct FausseTransformee final : IMFTransform {
                             : "?";
         }
         noter(std::string("ProcessMessage ") + nom_message(m) + " " + parametre);
-        return S_OK;
+        return refus == nom_message(m) ? E_FAIL : S_OK;
     }
     HRESULT STDMETHODCALLTYPE ProcessInput(DWORD, IMFSample*, DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ProcessOutput(DWORD, DWORD, MFT_OUTPUT_DATA_BUFFER*, DWORD*) override {
@@ -263,7 +282,10 @@ struct FausseActivation final : IMFActivate {
         noter("ActivateObject " + nom);
         return transformee->QueryInterface(iid, o);
     }
-    HRESULT STDMETHODCALLTYPE ShutdownObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ShutdownObject() override {
+        noter("ShutdownObject " + nom);
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE DetachObject() override { return S_OK; }
 };
 
@@ -380,6 +402,9 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
             "ProcessMessage END_OF_STREAM 0",
             "ProcessMessage END_STREAMING 0",
             "ProcessMessage SET_D3D_MANAGER 0",
+            "Shutdown",
+            "ShutdownObject NVIDIA",
+            "libérée",
         };
         verifier(journal == attendu, "création : appels, valeurs et ordre");
         if (journal != attendu) {
@@ -455,6 +480,35 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
         }
         verifier(u32(mft2.type_sortie.get(), MF_MT_MAX_KEYFRAME_SPACING) == 60,
                  "l'espacement des images clés garde 60 avec le GOP de test");
+    }
+    {
+        // A failure after activation: what was started is undone (streaming ended, manager
+        // detached), then the transform is shut down before its last release.
+        const std::vector<std::pair<std::string, std::vector<std::string>>> cas{
+            {"SetInputType",
+             {"SetInputType 0 0", "ProcessMessage SET_D3D_MANAGER 0", "Shutdown", "ShutdownObject NVIDIA",
+              "libérée"}},
+            {"START_OF_STREAM",
+             {"ProcessMessage START_OF_STREAM 0", "ProcessMessage END_OF_STREAM 0", "ProcessMessage END_STREAMING 0",
+              "ProcessMessage SET_D3D_MANAGER 0", "Shutdown", "ShutdownObject NVIDIA", "libérée"}},
+        };
+        for (const auto& [refus, fin] : cas) {
+            FausseTransformee mft4;
+            mft4.refus = refus;
+            FausseActivation act(L"NVIDIA H.264 Encoder MFT", "NVIDIA", &mft4);
+            liste = {&act};
+            journal.clear();
+            auto r = encodeur::creer_transformee_avec(fausse_enumeration, d3d, encodeur::ConfigEncodeur{},
+                                                      encodeur::OptionsDiagnostic{});
+            const bool ordre = journal.size() >= fin.size() &&
+                               std::vector<std::string>(journal.end() - static_cast<std::ptrdiff_t>(fin.size()),
+                                                        journal.end()) == fin;
+            verifier(!r && ordre && mft4.compte == 1 && act.compte == 1,
+                     "échec après l'activation : arrêt de la transformée avant sa libération");
+            if (!ordre) {
+                afficher_journal();
+            }
+        }
     }
     {
         // A vendor outside the table: no encoder, whatever is listed.

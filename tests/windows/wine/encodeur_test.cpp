@@ -1,6 +1,7 @@
 // The encoder's transform wrapper against a fake transform whose events, samples and buffers
 // are the system's own Media Foundation objects: event types mapped, input samples built over
-// the surface with their times, output buffers sized and read back, the stream ended in order.
+// the surface with their times, output buffers sized and read back, a new output format taken
+// when announced, the stream ended and the transform shut down in order before its release.
 #include "encodeur_test.hpp"
 
 #include <windows.h>
@@ -12,41 +13,78 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "commun/canal.hpp"
 #include "commun/com_windows.hpp"
+#include "commun/hresult_windows.hpp"
 #include "conversion/sortie_windows.hpp"
+#include "encodeur/encodeur.hpp"
 #include "encodeur/transformee_windows.hpp"
 
 namespace {
 
 using commun::Com;
 
-struct FausseTransformee final : IMFTransform {
-    ULONG compte = 1;
-    // What the wrapper did.
+const char* nom_message(MFT_MESSAGE_TYPE m) {
+    switch (m) {
+        case MFT_MESSAGE_SET_D3D_MANAGER: return "SET_D3D_MANAGER";
+        case MFT_MESSAGE_NOTIFY_END_OF_STREAM: return "END_OF_STREAM";
+        case MFT_MESSAGE_NOTIFY_END_STREAMING: return "END_STREAMING";
+        default: return "?";
+    }
+}
+
+// An asynchronous transform: it has IMFShutdown, as the documentation requires of one.
+struct FausseTransformee final : IMFTransform, IMFShutdown {
+    ULONG compte = 1;  // the test's own
+    // What the wrapper did, in order; "libérée" when the wrapper's last reference went.
+    std::vector<std::string> journal;
     Com<IMFSample> entree;
-    std::vector<std::pair<MFT_MESSAGE_TYPE, ULONG_PTR>> messages;
     DWORD longueur_max_recue = 0;
     bool echantillon_recu = false;
-    // What ProcessOutput answers.
+    Com<IMFMediaType> type_fixe;
+    // What ProcessOutput answers: first `changements` new formats, then the output.
     MFT_OUTPUT_STREAM_INFO info{};
     HRESULT resultat_sortie = S_OK;
+    int changements = 0;
+    HRESULT resultat_type = S_OK;  // of GetOutputAvailableType
+    Com<IMFMediaType> type_propose;
     std::vector<std::uint8_t> octets{0, 0, 0, 1, 0x65, 0x88};
     bool avec_temps = true;
     bool cle = true;
 
+    FausseTransformee() {
+        MFCreateMediaType(type_propose.put());
+        type_propose->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+        type_propose->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
+    }
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
         if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMFTransform))) {
-            *objet = this;
-            AddRef();
-            return S_OK;
+            *objet = static_cast<IMFTransform*>(this);
+        } else if (IsEqualIID(iid, __uuidof(IMFShutdown))) {
+            *objet = static_cast<IMFShutdown*>(this);
+        } else {
+            *objet = nullptr;
+            return E_NOINTERFACE;
         }
-        *objet = nullptr;
-        return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
-    ULONG STDMETHODCALLTYPE Release() override { return --compte; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        if (--compte == 1) {
+            journal.emplace_back("libérée");
+        }
+        return compte;
+    }
+    HRESULT STDMETHODCALLTYPE Shutdown() override {
+        journal.emplace_back("Shutdown");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetShutdownStatus(MFSHUTDOWN_STATUS*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamLimits(DWORD*, DWORD*, DWORD*, DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamCount(DWORD*, DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return E_NOTIMPL; }
@@ -64,9 +102,21 @@ struct FausseTransformee final : IMFTransform {
     HRESULT STDMETHODCALLTYPE DeleteInputStream(DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE AddInputStreams(DWORD, DWORD*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetInputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetOutputAvailableType(DWORD flux, DWORD indice, IMFMediaType** type) override {
+        journal.push_back("GetOutputAvailableType " + std::to_string(flux) + " " + std::to_string(indice));
+        if (FAILED(resultat_type)) {
+            return resultat_type;
+        }
+        *type = type_propose.get();
+        (*type)->AddRef();
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE SetInputType(DWORD, IMFMediaType*, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetOutputType(DWORD, IMFMediaType*, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetOutputType(DWORD flux, IMFMediaType* type, DWORD drapeaux) override {
+        journal.push_back("SetOutputType " + std::to_string(flux) + " " + std::to_string(drapeaux));
+        type_fixe = Com<IMFMediaType>::partager(type);
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetInputCurrentType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetOutputCurrentType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetInputStatus(DWORD, DWORD*) override { return E_NOTIMPL; }
@@ -74,7 +124,7 @@ struct FausseTransformee final : IMFTransform {
     HRESULT STDMETHODCALLTYPE SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ProcessMessage(MFT_MESSAGE_TYPE message, ULONG_PTR parametre) override {
-        messages.emplace_back(message, parametre);
+        journal.push_back(std::string(nom_message(message)) + " " + std::to_string(parametre));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ProcessInput(DWORD flux, IMFSample* echantillon, DWORD drapeaux) override {
@@ -88,6 +138,11 @@ struct FausseTransformee final : IMFTransform {
                                             DWORD* statut) override {
         if (drapeaux != 0 || nombre != 1 || sorties == nullptr || statut == nullptr || sorties[0].dwStreamID != 0) {
             return E_INVALIDARG;
+        }
+        journal.emplace_back("ProcessOutput");
+        if (changements > 0) {
+            --changements;
+            return MF_E_TRANSFORM_STREAM_CHANGE;
         }
         if (FAILED(resultat_sortie)) {
             return resultat_sortie;
@@ -225,10 +280,14 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
         }
 
         // Output: a buffer of at least 1 MiB, or what the transform asks when it is more.
+        auto une_image = [&]() -> std::optional<commun::ImageEncodee> {
+            auto r = transformee->collecter_sortie();
+            return r ? *r : std::nullopt;
+        };
         for (const auto& [requis, attendu] : {std::pair<DWORD, DWORD>{0, 1048576}, {4096, 1048576}, {2097152, 2097152}}) {
             mft.info.cbSize = requis;
             mft.info.dwFlags = 0;
-            auto image = transformee->collecter_sortie();
+            auto image = une_image();
             verifier(image.has_value() && mft.echantillon_recu && mft.longueur_max_recue == attendu,
                      "tampon de sortie dimensionné");
             if (image) {
@@ -241,21 +300,95 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
         mft.info.dwFlags = MFT_OUTPUT_STREAM_PROVIDES_SAMPLES;
         mft.avec_temps = false;
         mft.cle = false;
-        auto fournie = transformee->collecter_sortie();
+        auto fournie = une_image();
         verifier(fournie.has_value() && !mft.echantillon_recu, "échantillon fourni par la transformée");
         if (fournie) {
             verifier(fournie->donnees == mft.octets && fournie->horodatage == 0 && fournie->duree == 0 && !fournie->cle,
                      "sans temps ni point propre : 0 et pas clé");
         }
         mft.resultat_sortie = MF_E_TRANSFORM_NEED_MORE_INPUT;
-        verifier(!transformee->collecter_sortie().has_value(), "échec de ProcessOutput : pas d'image");
+        auto rien = transformee->collecter_sortie();
+        verifier(rien.has_value() && !rien->has_value(), "échec de ProcessOutput : pas d'image, pas d'erreur");
+        mft.resultat_sortie = S_OK;
 
+        // A new output format announced instead of the first output (some vendors' encoders do
+        // so): read, set, and the output asked for again.
+        mft.info.dwFlags = 0;
+        mft.changements = 1;
+        mft.journal.clear();
+        auto apres = une_image();
+        verifier(apres.has_value() && apres->donnees == mft.octets, "changement de format : l'image suit");
+        verifier(mft.journal == std::vector<std::string>{"ProcessOutput", "GetOutputAvailableType 0 0",
+                                                         "SetOutputType 0 0", "ProcessOutput"},
+                 "changement de format : type lu, fixé, sortie redemandée");
+        verifier(mft.type_fixe.get() == mft.type_propose.get(), "le type proposé est celui fixé");
+        // The new format cannot be set, or the transform announces one after another: the
+        // recording's error.
+        mft.changements = 1;
+        mft.resultat_type = MF_E_TRANSFORM_TYPE_NOT_SET;
+        auto refus = transformee->collecter_sortie();
+        verifier(!refus && refus.error().chaine() == commun::texte_hresult(MF_E_TRANSFORM_TYPE_NOT_SET),
+                 "renégociation impossible : erreur");
+        mft.resultat_type = S_OK;
+        mft.changements = 100;
+        auto sans_fin = transformee->collecter_sortie();
+        verifier(!sans_fin && sans_fin.error().chaine() == commun::texte_hresult(MF_E_TRANSFORM_STREAM_CHANGE) &&
+                     mft.changements == 95,
+                 "changements sans fin : erreur après quatre renégociations");
+        mft.changements = 0;
+
+        mft.journal.clear();
         transformee->terminer_flux();
-        verifier(mft.messages.size() == 3 && mft.messages[0] == std::pair{MFT_MESSAGE_NOTIFY_END_OF_STREAM, ULONG_PTR{0}} &&
-                     mft.messages[1] == std::pair{MFT_MESSAGE_NOTIFY_END_STREAMING, ULONG_PTR{0}} &&
-                     mft.messages[2] == std::pair{MFT_MESSAGE_SET_D3D_MANAGER, ULONG_PTR{0}},
-                 "fin de flux, fin de diffusion, gestionnaire détaché, dans cet ordre");
     }
+    // The asynchronous transform is shut down once, after the stream messages, before the
+    // wrapper's last release; the same when it is released without the end of stream.
+    const std::vector<std::string> fin{"END_OF_STREAM 0", "END_STREAMING 0", "SET_D3D_MANAGER 0", "Shutdown",
+                                       "libérée"};
+    verifier(mft.journal == fin, "fin de flux, gestionnaire détaché, arrêt puis libération, une seule fois");
     verifier(mft.compte == 1 && generateur.compte == 1, "transformée et générateur rendus");
+    {
+        FausseTransformee abandonnee;
+        encodeur::envelopper_transformee(Com<IMFTransform>::partager(&abandonnee), nullptr, nullptr, nullptr).reset();
+        verifier(abandonnee.journal == fin, "relâchée sans fin de flux : la même fin");
+    }
+
+    // Through the portable encoder and its event thread: after a new format the image reaches
+    // the channel; when the format cannot be set, the encoder reports the error.
+    for (const bool refus : {false, true}) {
+        FausseTransformee mft2;
+        mft2.changements = 1;
+        if (refus) {
+            mft2.resultat_type = MF_E_INVALIDMEDIATYPE;
+        }
+        auto [emetteur, recepteur] = commun::creer_canal<commun::ImageEncodee>(4);
+        auto enc = encodeur::EncodeurMateriel::creer(
+            encodeur::envelopper_transformee(Com<IMFTransform>::partager(&mft2),
+                                             Com<IMFMediaEventGenerator>::partager(&generateur), nullptr, nullptr),
+            30, std::move(emetteur));
+        verifier(enc.has_value(), "encodeur sur la transformée");
+        if (!enc) {
+            continue;
+        }
+        file->QueueEvent(evenement(METransformHaveOutput).get());
+        commun::ImageEncodee image;
+        bool recue = false;
+        for (int i = 0; i < 300 && !recue && !enc->erreur(); ++i) {
+            recue = recepteur.essayer_recevoir(image) == commun::EtatReception::recu;
+            if (!recue) {
+                Sleep(10);
+            }
+        }
+        if (refus) {
+            const auto erreur = enc->erreur();
+            verifier(!recue && erreur && erreur->chaine() == commun::texte_hresult(MF_E_INVALIDMEDIATYPE),
+                     "format refusé : l'encodeur rend l'erreur");
+        } else {
+            verifier(recue && image.donnees == mft2.octets && !enc->erreur(), "changement de format : l'image arrive");
+        }
+        std::move(*enc).arreter();
+        verifier(mft2.journal.size() >= 5 &&
+                     std::vector<std::string>(mft2.journal.end() - 5, mft2.journal.end()) == fin,
+                 "arrêté par l'encodeur : la même fin");
+    }
     file->Shutdown();
 }

@@ -9,12 +9,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <new>
+#include <system_error>
 #include <vector>
 
 #include "capture/gestionnaires_windows.hpp"
 #include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
 #include "commun/com_windows.hpp"
+#include "commun/hresult_windows.hpp"
 
 namespace {
 
@@ -86,8 +89,15 @@ struct FauxPool final : Faux<abi::IDirect3D11CaptureFramePool> {
         recreations.push_back(taille);
         return S_OK;
     }
+    enum class Lancer { rien, memoire, verrou } lancer = Lancer::rien;  // what the next call throws
     HRESULT STDMETHODCALLTYPE TryGetNextFrame(abi::IDirect3D11CaptureFrame** resultat) override {
         ++demandes;
+        if (lancer == Lancer::memoire) {
+            throw std::bad_alloc();
+        }
+        if (lancer == Lancer::verrou) {
+            throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur), "verrou");
+        }
         *resultat = nullptr;
         if (!en_attente.empty()) {
             *resultat = en_attente.front();
@@ -215,6 +225,26 @@ void verifier_gestionnaires(capture::PeripheriqueD3D& d3d, void (*verifier)(bool
     livrer({{100, 80}});
     verifier(taille_image(100, 80) && pool.recreations.size() == 3, "agrandissement : nouvelle image et recréation");
     verifier(premier_pixel(d3d, texture_image()) == rouge, "copie limitée à la source");
+
+    // What the handler's body throws (an allocation, a lock) never reaches the system's frames:
+    // the call fails and the capture keeps the error.
+    for (const auto lancer : {FauxPool::Lancer::memoire, FauxPool::Lancer::verrou}) {
+        auto etat_erreur = std::make_shared<capture::EtatCapture>();
+        auto g = capture::creer_gestionnaire_frame_arrived(d3d.peripherique, d3d.contexte, etat_erreur, nullptr,
+                                                           abi::SizeInt32{64, 48});
+        pool.lancer = lancer;
+        const HRESULT hr = g->Invoke(&pool, nullptr);
+        pool.lancer = FauxPool::Lancer::rien;
+        const auto e = etat_erreur->erreur();
+        const std::string attendu =
+            lancer == FauxPool::Lancer::memoire
+                ? commun::texte_hresult(E_OUTOFMEMORY)
+                : std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur), "verrou").what();
+        const HRESULT code = lancer == FauxPool::Lancer::memoire ? E_OUTOFMEMORY : E_FAIL;
+        verifier(hr == code && e && e->chaine() == attendu,
+                 "exception dans Invoke : échec rendu, erreur de la capture");
+    }
+    verifier(!etat->erreur(), "sans exception, pas d'erreur de capture");
 
     // Closed handler; the handlers' hold on the state ends with their last reference.
     auto ferme = capture::creer_gestionnaire_closed(etat);

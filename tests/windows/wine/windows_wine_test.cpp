@@ -4,15 +4,19 @@
 #include <objidl.h>
 #include <unknwn.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <thread>
 
+#include "bin/vextrel/arret_console_windows.hpp"
 #include "capture/capture.hpp"
 #include "capture/delegue_windows.hpp"
 #include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
+#include "commun/canal.hpp"
 #include "commun/com_windows.hpp"
 #include "commun/console_windows.hpp"
 #include "commun/hresult_windows.hpp"
@@ -171,6 +175,98 @@ void sommeil() {
     verifier(std::chrono::steady_clock::now() - debut < 20ms, "durée nulle ou négative : pas d'attente");
 }
 
+// The encoder's event thread over a transform that never has an event: between two polls it
+// must really sleep (the game being recorded runs on the same machine), yet poll often enough
+// to see its stop at once. A pause that rounds down to nothing shows as millions of turns a
+// second and a thread that burns a whole core.
+struct Repos {
+    std::atomic<std::uint64_t> tours{0};
+    HANDLE fil = nullptr;
+};
+
+class TransformeMuette final : public encodeur::TransformeAsync {
+public:
+    explicit TransformeMuette(Repos& r) : repos_(r) {}
+    void initialiser_fil() override {
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &repos_.fil,
+                        THREAD_QUERY_LIMITED_INFORMATION, FALSE, 0);
+    }
+    encodeur::TypeEvenement evenement_suivant() override {
+        repos_.tours.fetch_add(1, std::memory_order_relaxed);
+        return encodeur::TypeEvenement::aucun;
+    }
+    std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12&, std::int64_t, std::int64_t) override {
+        return std::unexpected(commun::Erreur("muette"));
+    }
+    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() override {
+        return std::nullopt;
+    }
+    void terminer_flux() override {}
+
+private:
+    Repos& repos_;
+};
+
+std::uint64_t centaines_ns(const FILETIME& f) { return (std::uint64_t{f.dwHighDateTime} << 32) | f.dwLowDateTime; }
+
+void boucle_au_repos() {
+    Repos repos;
+    auto [emetteur, recepteur] = commun::creer_canal<commun::ImageEncodee>(1);
+    auto encodeur = encodeur::EncodeurMateriel::creer(std::make_unique<TransformeMuette>(repos), 30, std::move(emetteur));
+    verifier(encodeur.has_value(), "encodeur sur une transformée muette");
+    if (!encodeur) {
+        return;
+    }
+    const auto debut = std::chrono::steady_clock::now();
+    const std::uint64_t tours_debut = repos.tours.load();
+    Sleep(1000);
+    const std::uint64_t tours = repos.tours.load() - tours_debut;
+    const double secondes = std::chrono::duration<double>(std::chrono::steady_clock::now() - debut).count();
+    FILETIME creation{}, fin{}, noyau{}, utilisateur{};
+    const bool temps_lus = repos.fil != nullptr && GetThreadTimes(repos.fil, &creation, &fin, &noyau, &utilisateur);
+    const double cpu = static_cast<double>(centaines_ns(noyau) + centaines_ns(utilisateur)) / 1e7;
+    std::move(*encodeur).arreter();
+    if (repos.fil != nullptr) {
+        CloseHandle(repos.fil);
+    }
+    const double par_seconde = static_cast<double>(tours) / secondes;
+    std::printf("boucle d'événements au repos : %.0f tours/s, temps CPU du fil %.0f ms sur %.0f ms\n", par_seconde,
+                cpu * 1000, secondes * 1000);
+    verifier(temps_lus, "temps CPU du fil d'événements lu");
+    verifier(par_seconde >= 100 && par_seconde <= 20000, "quelques milliers de tours par seconde, pas des millions");
+    verifier(cpu <= 0.25 * secondes, "le fil d'événements dort entre deux tours");
+}
+
+// The console's stop requests as the handler sees them (the system calls it on a thread of
+// its own): the first Ctrl+C is taken, a second one is left to the default handler, which
+// ends the process; a closing console is held until the file is finished. The system's own
+// delivery is run by vextrel_wine.sh (wine turns SIGINT into CTRL_C_EVENT).
+void arret_console() {
+    {
+        vextrel::ArretConsole arret;
+        verifier(!arret.arret_demande() && WaitForSingleObject(arret.evenement_arret(), 0) == WAIT_TIMEOUT,
+                 "pas d'arrêt avant Ctrl+C");
+        verifier(arret.recevoir(CTRL_C_EVENT) == TRUE && arret.arret_demande() &&
+                     WaitForSingleObject(arret.evenement_arret(), 0) == WAIT_OBJECT_0,
+                 "premier Ctrl+C : arrêt demandé, traité");
+        verifier(arret.recevoir(CTRL_BREAK_EVENT) == FALSE, "second Ctrl+Break : laissé au gestionnaire par défaut");
+    }
+    {
+        vextrel::ArretConsole arret;
+        std::atomic<bool> rendu{false};
+        std::thread fil([&] {
+            arret.recevoir(CTRL_CLOSE_EVENT);
+            rendu = true;
+        });
+        const bool arret_vu = WaitForSingleObject(arret.evenement_arret(), 2000) == WAIT_OBJECT_0;
+        Sleep(200);
+        const bool retenu = !rendu.load();
+        arret.terminer();
+        fil.join();
+        verifier(arret_vu && retenu && rendu.load(), "fermeture : arrêt demandé, processus retenu jusqu'au fichier fini");
+    }
+}
+
 // The pipeline's set-up calls against the system's own D3D11, DXGI, capture and Media
 // Foundation: prints what each step gave, one line each, for the script to judge.
 int chaine_de_traitement() {
@@ -248,6 +344,8 @@ int main() {
     textes_hresult();
     dossier_temporaire();
     sommeil();
+    boucle_au_repos();
+    arret_console();
     if (echecs == 0) {
         std::fputs("ok\n", stdout);
         return 0;

@@ -1,0 +1,1 @@
+"""Le rapport d'analyse HTML de calibrage (calibration, populations contrôlées, séparation)."""
