@@ -3,8 +3,7 @@
 # (setpriv --pdeathsig: they die with this process, however it ends) and stopped by PID.
 #   test_grappe.py mecanique   shard order, first error, retry after a killed worker, progress, the
 #                              driver's own errors: with tests/grappe/doublure standing in for calibrage
-#   test_grappe.py identite    the real calibrage through the driver, byte for byte against one process;
-#                              exits 77 (skipped) while calibrage has no --partiel
+#   test_grappe.py identite    the real calibrage through the driver, byte for byte against one process
 import importlib.machinery
 import importlib.util
 import json
@@ -272,14 +271,6 @@ class Mecanique(Commun, unittest.TestCase):
             self.assertCommeUnSeul(arguments, programme=CALIBRAGE, statut=1)
 
 
-def a_partiel():
-    """Whether the built calibrage knows --partiel (an unknown option is refused with its name)."""
-    with tempfile.TemporaryDirectory() as dossier:
-        _, _, erreur = executer([CALIBRAGE, "controler", "--partiel", os.path.join(dossier, "p"),
-                                 os.path.join(dossier, "absent.jsonl")])
-    return not erreur.startswith(b"option inconnue : --partiel")
-
-
 class Identite(Commun, unittest.TestCase):
     programme = CALIBRAGE
 
@@ -344,9 +335,6 @@ class Identite(Commun, unittest.TestCase):
 
 if __name__ == "__main__":
     suite = sys.argv.pop(1) if len(sys.argv) > 1 else "mecanique"
-    if suite == "identite" and not a_partiel():
-        print("calibrage n'a pas encore --partiel : suite identite sautée")
-        sys.exit(77)
     classe = {"mecanique": Mecanique, "identite": Identite}[suite]
     resultat = unittest.TextTestRunner(verbosity=2).run(unittest.defaultTestLoader.loadTestsFromTestCase(classe))
     sys.exit(0 if resultat.wasSuccessful() else 1)
