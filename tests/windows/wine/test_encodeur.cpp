@@ -2,7 +2,7 @@
 // are the system's own Media Foundation objects: event types mapped, input samples built over
 // the surface with their times, output buffers sized and read back, a new output format taken
 // when announced, the stream ended and the transform shut down in order before its release.
-#include "encodeur_test.hpp"
+#include "test_encodeur.hpp"
 
 #include <windows.h>
 #include <d3d11.h>

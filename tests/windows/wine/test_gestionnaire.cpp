@@ -1,7 +1,7 @@
 // The FrameArrived and Closed handlers driven by a fake frame pool whose frames are real
 // textures of the system's D3D11 device: every pending frame taken, the latest image sized
 // and filled, the pool recreated once per content-size change, references all given back.
-#include "gestionnaire_test.hpp"
+#include "test_gestionnaire.hpp"
 
 #include <windows.h>
 #include <d3d11.h>

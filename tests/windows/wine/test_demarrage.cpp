@@ -1,7 +1,7 @@
 // The capture's start and stop against a fake window-capture runtime: the calls, their
 // arguments and their order; the handlers registered as real event sources hold them; what
 // a failed start undoes; older systems without the cursor and border settings.
-#include "demarrage_test.hpp"
+#include "test_demarrage.hpp"
 
 #include <windows.h>
 

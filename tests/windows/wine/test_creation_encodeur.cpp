@@ -2,7 +2,7 @@
 // transform unlocked and bound to the device, output type, codec properties and input type in
 // order with their values, the stream started, the diagnostics written to standard error; at
 // the end, or on a failure half-way, the transform shut down before its last release.
-#include "creation_encodeur_test.hpp"
+#include "test_creation_encodeur.hpp"
 
 #include <windows.h>
 #include <codecapi.h>
