@@ -42,6 +42,8 @@ protected:
     std::string fichier(const std::string& nom, const std::string& contenu) { return temp_.ecrire(nom, contenu); }
     static std::string lire(const std::string& chemin) { return lire_fichier(chemin); }
     static std::string programme();
+    // The Windows build, run under wine.
+    static bool windows() { return programme().ends_with(".exe"); }
     static Execution lancer(const std::vector<std::string>& arguments,
                             const std::vector<std::string>& environnement = {});
 

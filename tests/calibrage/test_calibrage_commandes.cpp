@@ -60,7 +60,6 @@ std::string sans_date(std::string json) {
 class CalibrageCommandes : public essai::EssaiCalibrage {
 protected:
     // The Windows build (under wine) gets its arguments as UTF-16 and its own system error texts.
-    static bool windows() { return programme().ends_with(".exe"); }
     static std::string erreur_dossier() { return windows() ? "Permission denied" : "Is a directory"; }
 
     // Refused: messages then the error on the standard error, nothing on the standard output.

@@ -12,10 +12,7 @@
 
 namespace {
 
-class EntreesCompresseesCli : public essai::EssaiCalibrage {
-protected:
-    static bool windows() { return programme().ends_with(".exe"); }
-};
+class EntreesCompresseesCli : public essai::EssaiCalibrage {};
 
 std::string telemetrie() {
     std::vector<comportement::TrameTelemetrie> trames;
