@@ -98,8 +98,13 @@ TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
     // seen at tick 90; then the stop sequence's 120 ms pause.
     const auto soumissions = p->transformee->soumissions();
     ASSERT_EQ(soumissions.size(), 89u);
+    // Times in 100 ns units from tick 1: one frame period on, frame 30 at one second exactly, frame 89 last.
+    EXPECT_EQ(soumissions.front().temps, 333333);
+    EXPECT_EQ(soumissions[29].temps, 10'000'000);
+    EXPECT_EQ(soumissions.back().temps, 29'666'666);
     for (std::size_t i = 0; i < soumissions.size(); ++i) {
-        EXPECT_EQ(soumissions[i].temps, encodeur::horodatage_image(i + 1, 30));
+        const std::int64_t pas = i == 0 ? 333333 : soumissions[i].temps - soumissions[i - 1].temps;
+        EXPECT_TRUE(pas == 333333 || pas == 333334) << i;
         EXPECT_EQ(soumissions[i].duree, 333333);
         EXPECT_EQ(soumissions[i].surface, i % 4);
     }
