@@ -110,39 +110,12 @@ Execution lancer(const std::string& programme, const std::vector<std::string>& a
     return e;
 }
 
-}  // namespace essai
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-namespace essai {
-
 const std::string usage_calibrage =
     "usage :\n"
     "  calibrage calibrer --cohorte \"<jeu / p\u00e9riph\u00e9rique / fps>\" [--sortie rapport.json] "
     "<fichier.jsonl>\u2026\n"
     "  calibrage controler [--rapport rapport.json] [--sortie controle.json] <fichier.jsonl>\u2026\n"
     "  calibrage convertir --sortie trames.jsonl <instantanes.jsonl>\u2026";
-
-void EssaiCalibrage::SetUp() {
-    std::string modele = testing::TempDir() + "calibrage_XXXXXX";
-    ASSERT_NE(mkdtemp(modele.data()), nullptr);
-    dossier_ = modele;
-}
-
-void EssaiCalibrage::TearDown() { std::filesystem::remove_all(dossier_); }
-
-std::string EssaiCalibrage::fichier(const std::string& nom, const std::string& contenu) {
-    const std::string chemin = dossier_ + "/" + nom;
-    std::ofstream(chemin, std::ios::binary) << contenu;
-    return chemin;
-}
-
-std::string EssaiCalibrage::lire(const std::string& chemin) {
-    std::ifstream f(chemin, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 std::string EssaiCalibrage::programme() {
     return programme_sous_test("CALIBRAGE_PROGRAMME", CALIBRAGE_PROGRAMME_DEFAUT);

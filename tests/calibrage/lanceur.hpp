@@ -28,6 +28,8 @@ Execution lancer(const std::string& programme, const std::vector<std::string>& a
 
 #include <gtest/gtest.h>
 
+#include "support/dossier_temp.hpp"
+
 namespace essai {
 
 // calibrage's usage text: four lines, no line feed after the last.
@@ -36,17 +38,17 @@ extern const std::string usage_calibrage;
 // calibrage as a user runs it, from a fresh temporary folder per test.
 class EssaiCalibrage : public testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
     // Writes `contenu` to `nom` in the folder and returns its path.
-    std::string fichier(const std::string& nom, const std::string& contenu);
-    static std::string lire(const std::string& chemin);
+    std::string fichier(const std::string& nom, const std::string& contenu) { return temp_.ecrire(nom, contenu); }
+    static std::string lire(const std::string& chemin) { return lire_fichier(chemin); }
     static std::string programme();
+    // The Windows build, run under wine.
+    static bool windows() { return programme().ends_with(".exe"); }
     static Execution lancer(const std::vector<std::string>& arguments,
                             const std::vector<std::string>& environnement = {});
 
-    std::string dossier_;
+    DossierTemp temp_;
+    const std::string dossier_ = temp_.chemin().string();
 };
 
 }  // namespace essai

@@ -9,14 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include "../comportement/test_detecteurs_aide.hpp"
-#include "comportement/ecriture_telemetrie.hpp"
 #include "lanceur.hpp"
+#include "support/trames.hpp"
 
 namespace {
 
 using comportement::TrameTelemetrie;
-using comportement::essai::T;
+using essai::jsonl;
+using essai::T;
 
 const std::string& usage = essai::usage_calibrage;
 
@@ -50,15 +50,6 @@ std::vector<TrameTelemetrie> tireur(const std::string& m, int reveals) {
 
 std::vector<TrameTelemetrie> propre(const std::string& m) { return {T(0).match(m), T(10).match(m), T(20).match(m)}; }
 
-std::string jsonl(const std::vector<TrameTelemetrie>& trames) {
-    std::string texte;
-    for (const auto& t : trames) {
-        comportement::ajouter_trame_json(texte, t);
-        texte += '\n';
-    }
-    return texte;
-}
-
 // The report with its time stamp replaced, after checking its form.
 std::string sans_date(std::string json) {
     static const std::regex date(R"("genereLe": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ")");
@@ -69,7 +60,6 @@ std::string sans_date(std::string json) {
 class CalibrageCommandes : public essai::EssaiCalibrage {
 protected:
     // The Windows build (under wine) gets its arguments as UTF-16 and its own system error texts.
-    static bool windows() { return programme().ends_with(".exe"); }
     static std::string erreur_dossier() { return windows() ? "Permission denied" : "Is a directory"; }
 
     // Refused: messages then the error on the standard error, nothing on the standard output.

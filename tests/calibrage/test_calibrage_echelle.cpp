@@ -74,7 +74,6 @@ std::string sans_date(std::string texte) {
 
 class CalibrageEchelle : public essai::EssaiCalibrage {
 protected:
-    static bool windows() { return programme().ends_with(".exe"); }
     static bool sanitiseurs() {
 #if defined(__SANITIZE_ADDRESS__)
         return true;

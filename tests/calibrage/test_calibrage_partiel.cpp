@@ -67,8 +67,6 @@ std::string sans_date(std::string texte) {
 
 class CalibragePartiel : public essai::EssaiCalibrage {
 protected:
-    static bool windows() { return programme().ends_with(".exe"); }
-
     // The Linux program of this build, without wine in front.
     static essai::Execution lancer_natif(const std::vector<std::string>& arguments) {
         const char* lanceur = std::getenv("BALISOR_LANCEUR");

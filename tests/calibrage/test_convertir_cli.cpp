@@ -67,6 +67,21 @@ TEST_F(ConvertirCli, UneEntreeQuiEstLaSortieNEstJamaisDetruite) {
     EXPECT_EQ(lire(b), contenu);
 }
 
+TEST_F(ConvertirCli, UneSortieQuiNExistaitPasEncoreNEstPasRelueCommeEntree) {
+    // More than one write buffer of frames, so that the output really is on disk when it comes up as an
+    // input: read back, its frames would be converted a second time into itself.
+    std::string instantanes;
+    for (int i = 1; i <= 200; ++i) {
+        instantanes += R"({"matchId":"m","localPlayerId":"p","timestampMs":)" + std::to_string(i) + "}\n";
+    }
+    const std::string a = fichier("a.jsonl", instantanes);
+    const std::string sortie = dossier_ + "/trames.jsonl";
+    const auto e = lancer({"convertir", "--sortie", sortie, a, sortie});
+    EXPECT_EQ(e.statut, 1);
+    EXPECT_EQ(e.erreurs, sortie + " : fichier d'entrée identique à la sortie\n");
+    EXPECT_EQ(lire(sortie), "");
+}
+
 TEST_F(ConvertirCli, ErreursDeFichiers) {
     const std::string a = fichier("a.jsonl", instantane_a + "\n{\"yawDeg\":null}\n");
     const std::string sortie = dossier_ + "/trames.jsonl";

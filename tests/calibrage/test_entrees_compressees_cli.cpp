@@ -8,26 +8,23 @@
 
 #include "../commun/compresser.hpp"
 #include "lanceur.hpp"
+#include "support/trames.hpp"
 
 namespace {
 
-class EntreesCompresseesCli : public essai::EssaiCalibrage {
-protected:
-    static bool windows() { return programme().ends_with(".exe"); }
-};
+class EntreesCompresseesCli : public essai::EssaiCalibrage {};
 
 std::string telemetrie() {
-    std::string texte;
+    std::vector<comportement::TrameTelemetrie> trames;
     for (const char* joueur : {"p1", "p2"}) {
         for (int i = 0; i < 40; ++i) {
-            texte += std::string(R"({"matchId":"m1","playerId":")") + joueur +
-                     R"(","timestampMs":)" + std::to_string(1000 + 16 * i) + R"(,"yawDeg":)" +
-                     std::to_string((i * 7) % 50) + R"(.5,"targetId":"e1","targetVisible":)" +
-                     (i % 3 == 0 ? "true" : "false") + R"(,"targetAngularErrorDeg":)" + std::to_string(i % 9) +
-                     R"(.0,"shotFired":)" + (i % 5 == 0 ? "true" : "false") + "}\n";
+            essai::T t(1000 + 16 * i);
+            t.joueur(joueur).yaw((i * 7) % 50 + 0.5).cible("e1").tir(i % 5 == 0);
+            if (i % 3 == 0) t.visible(i % 9);
+            trames.push_back(t);
         }
     }
-    return texte;
+    return essai::jsonl(trames);
 }
 
 TEST_F(EntreesCompresseesCli, ControlerDonneLaMemeSortieQueSurLeTexte) {

@@ -4,11 +4,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -57,30 +53,5 @@ inline std::string zstd_sautable(std::string_view charge, unsigned n = 0) {
     }
     return trame + std::string(charge);
 }
-
-// Files of one test in a folder of their own, removed with it.
-class FichiersEssai {
-public:
-    FichiersEssai() {
-        std::string modele = (std::filesystem::temp_directory_path() / "entrees_XXXXXX").string();
-        if (mkdtemp(modele.data()) == nullptr) throw std::runtime_error("mkdtemp");
-        dossier_ = modele;
-    }
-    ~FichiersEssai() {
-        std::error_code ec;
-        std::filesystem::remove_all(dossier_, ec);
-    }
-    FichiersEssai(const FichiersEssai&) = delete;
-    FichiersEssai& operator=(const FichiersEssai&) = delete;
-
-    std::string ecrire(const std::string& nom, std::string_view contenu) const {
-        const std::string chemin = (dossier_ / nom).string();
-        std::ofstream(chemin, std::ios::binary).write(contenu.data(), static_cast<std::streamsize>(contenu.size()));
-        return chemin;
-    }
-
-private:
-    std::filesystem::path dossier_;
-};
 
 }  // namespace essai

@@ -9,6 +9,7 @@
 
 #include "commun/entree.hpp"
 #include "compresser.hpp"
+#include "support/dossier_temp.hpp"
 
 namespace {
 
@@ -94,7 +95,7 @@ TEST(Entree, ChaqueFormeRendLeMemeTexte) {
          essai::zstd_sautable("index", 0xA) + essai::zstd(a) + essai::zstd_sautable("") + essai::zstd(b),
          Compression::zstd},
     };
-    essai::FichiersEssai fichiers;
+    essai::DossierTemp fichiers;
     for (const auto& forme : formes) {
         SCOPED_TRACE(forme.nom);
         const std::string chemin = fichiers.ecrire("entree", forme.contenu);
@@ -141,7 +142,7 @@ TEST(Entree, FluxAbimesRefusesEnNommantLeFormat) {
         {"zstd : somme de contrôle", abime(zs, zs.size() - 1), "zstd : …"},
         {"zstd : octets en trop", zs + "garbage!", "zstd : …"},
     };
-    essai::FichiersEssai fichiers;
+    essai::DossierTemp fichiers;
     for (const auto& c : cas) {
         SCOPED_TRACE(c.nom);
         const std::string chemin = fichiers.ecrire("entree", c.contenu);
@@ -164,7 +165,7 @@ TEST(Entree, FluxAbimesRefusesEnNommantLeFormat) {
 }
 
 TEST(Entree, FichiersSansCompression) {
-    essai::FichiersEssai fichiers;
+    essai::DossierTemp fichiers;
     // Shorter than any signature, and the start of a gzip signature alone: plain bytes.
     for (const std::string contenu : {"", "{", "\x1f", "{}\n"}) {
         auto entree = Entree::ouvrir(fichiers.ecrire("court", contenu));

@@ -9,6 +9,7 @@
 #include "../commun/compresser.hpp"
 #include "comportement/ecriture_telemetrie.hpp"
 #include "comportement/lecture_telemetrie.hpp"
+#include "support/dossier_temp.hpp"
 
 namespace {
 
@@ -44,12 +45,12 @@ std::string replay() {
 
 TEST(LectureCompressee, MemesLotsSousChaqueForme) {
     const std::string texte = replay();
-    const std::string attendu = texte_des_lots(lire_replay(essai::FichiersEssai().ecrire("r.jsonl", texte)));
+    const std::string attendu = texte_des_lots(lire_replay(essai::DossierTemp().ecrire("r.jsonl", texte)));
     ASSERT_EQ(attendu.find("erreur"), std::string::npos) << attendu;
     // Pieces cut anywhere, mid-line included: `cat a.gz b.gz c.gz` of such pieces is one replay.
     const std::string a = texte.substr(0, 10000), b = texte.substr(10000, 15001), c = texte.substr(25001);
     // Every form gives back the same bytes (tests/commun/test_entree.cpp): two of them suffice here.
-    essai::FichiersEssai fichiers;
+    essai::DossierTemp fichiers;
     for (const std::string& forme : {essai::gzip(a) + essai::gzip(b, "b") + essai::gzip(c),
                                      essai::zstd_sautable("meta") + essai::zstd(a) + essai::zstd(b + c)}) {
         EXPECT_EQ(texte_des_lots(lire_replay(fichiers.ecrire("r.jsonl.x", forme))), attendu);
@@ -82,7 +83,7 @@ TEST(LectureCompressee, MessagesAvecLesLignesDuTexte) {
         {"gzip coupé", gz.substr(0, gz.size() - 1), "replay illisible : gzip : flux tronqué"},
         {"zstd coupé", zs.substr(0, 20), "replay illisible : zstd : flux tronqué"},
     };
-    essai::FichiersEssai fichiers;
+    essai::DossierTemp fichiers;
     for (const auto& c : cas) {
         auto lots = lire_replay(fichiers.ecrire("r", c.contenu));
         ASSERT_FALSE(lots.has_value()) << c.nom;

@@ -21,6 +21,7 @@
 #include "comportement/lecture_telemetrie.hpp"
 #include "comportement/partiel.hpp"
 #include "comportement/trame_compacte.hpp"
+#include "support/dossier_temp.hpp"
 #include "test_detecteurs_aide.hpp"
 
 namespace comportement {
@@ -110,16 +111,10 @@ std::string fichier_cohorte(std::uint64_t graine, bool invalides) {
 
 class TraitementFichiers : public testing::Test {
 protected:
-    void SetUp() override {
-        dossier_ = std::filesystem::path(testing::TempDir()) /
-            ("traitement_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::create_directories(dossier_ / "tmp");
-    }
-    void TearDown() override { std::filesystem::remove_all(dossier_); }
+    void SetUp() override { std::filesystem::create_directories(dossier_ / "tmp"); }
 
     std::string fichier(const std::string& nom, const std::string& contenu) {
-        const std::string chemin = (dossier_ / nom).string();
-        std::ofstream(chemin, std::ios::binary) << contenu;
+        const std::string chemin = temp_.ecrire(nom, contenu);
         chemins_.push_back(chemin);
         return chemin;
     }
@@ -159,7 +154,8 @@ protected:
         return tous;
     }
 
-    std::filesystem::path dossier_;
+    ::essai::DossierTemp temp_;
+    const std::filesystem::path dossier_ = temp_.chemin();
     std::vector<std::string> chemins_;
 };
 

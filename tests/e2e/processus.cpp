@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "bin/vextrel/fenetres_x11.hpp"
@@ -165,28 +164,12 @@ std::optional<ServeurXPrive> ServeurXPrive::demarrer() {
     return std::nullopt;
 }
 
-std::string lire_fichier(const std::string& chemin) {
-    std::ifstream f(chemin, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::string dossier_essai(const std::string& nom) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::filesystem::path base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-    auto dossier = base / ("balisor-" + nom + "-" + std::to_string(getpid()));
-    std::filesystem::remove_all(dossier);
-    std::filesystem::create_directories(dossier);
-    return dossier.string();
-}
-
 Execution executer(const std::vector<std::string>& arguments, const std::string& affichage,
                    std::chrono::milliseconds delai) {
     Execution e;
-    const std::string dossier = dossier_essai("exec");
-    const std::string sortie = dossier + "/sortie";
-    const std::string erreurs = dossier + "/erreurs";
+    const DossierTemp dossier;
+    const std::string sortie = (dossier / "sortie").string();
+    const std::string erreurs = (dossier / "erreurs").string();
     auto p = Processus::lancer(arguments, affichage, sortie, erreurs);
     if (!p) {
         return e;
@@ -199,7 +182,6 @@ Execution executer(const std::vector<std::string>& arguments, const std::string&
     e.statut = statut.value_or(-1);
     e.sortie = lire_fichier(sortie);
     e.erreurs = lire_fichier(erreurs);
-    std::filesystem::remove_all(dossier);
     return e;
 }
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/dossier_temp.hpp"
+
 namespace essai {
 
 // A child started with posix_spawnp; killed (SIGKILL) and reaped on destruction if still running.
@@ -64,10 +66,6 @@ struct Execution {
 // Runs a command to its end (killed after `delai`), capturing both streams.
 Execution executer(const std::vector<std::string>& arguments, const std::string& affichage,
                    std::chrono::milliseconds delai = std::chrono::seconds(60));
-
-std::string lire_fichier(const std::string& chemin);
-// A fresh empty directory under the temporary directory, for one test.
-std::string dossier_essai(const std::string& nom);
 
 // The id of the first top-level window whose process runs `executable`, waiting up to `delai`.
 std::optional<std::uint32_t> attendre_fenetre(const std::string& affichage, const std::string& executable,

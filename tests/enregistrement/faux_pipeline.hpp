@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -18,31 +17,13 @@
 #include <pthread.h>
 #endif
 
-#include <gtest/gtest.h>
-
 #include "capture/capture.hpp"
 #include "conversion/conversion.hpp"
 #include "encodeur/encodeur.hpp"
 #include "enregistrement/plateforme.hpp"
+#include "support/dossier_temp.hpp"
 
 namespace faux {
-
-// A fresh output folder per test, removed afterwards.
-class Dossier {
-public:
-    Dossier() {
-        chemin_ = std::filesystem::temp_directory_path() /
-                  ("coeur-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(chemin_);
-        std::filesystem::create_directories(chemin_);
-    }
-    ~Dossier() { std::filesystem::remove_all(chemin_); }
-    std::filesystem::path fichier() const { return chemin_ / "sortie.mkv"; }
-
-private:
-    std::filesystem::path chemin_;
-};
 
 using namespace std::chrono_literals;
 

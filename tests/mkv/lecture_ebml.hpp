@@ -11,7 +11,7 @@ namespace essai {
 
 using Octets = std::vector<std::uint8_t>;
 
-inline Octets lire_fichier(const std::filesystem::path& chemin) {
+inline Octets lire_octets(const std::filesystem::path& chemin) {
     std::ifstream f(chemin, std::ios::binary);
     return Octets(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }

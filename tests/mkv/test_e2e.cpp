@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "dossier_temp.hpp"
+#include "support/dossier_temp.hpp"
 #include "lecture_ebml.hpp"
 #include "mkv/sortie.hpp"
 
@@ -100,7 +100,7 @@ protected:
                               "-f h264 '" + brut.string() + "'",
                               dossier_);
         ASSERT_EQ(r.statut, 0) << r.erreurs;
-        unites_ = unites_acces(essai::lire_fichier(brut));
+        unites_ = unites_acces(essai::lire_octets(brut));
         ASSERT_EQ(unites_.size(), 120u);
         ASSERT_TRUE(contient_idr(unites_[0]));
         ASSERT_TRUE(contient_idr(unites_[60]));

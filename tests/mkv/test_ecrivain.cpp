@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string>
 
-#include "dossier_temp.hpp"
+#include "support/dossier_temp.hpp"
 #include "lecture_ebml.hpp"
 #include "mkv/ebml.hpp"
 #include "mkv/ecrivain.hpp"
@@ -93,7 +93,7 @@ TEST(EcrivainMkv, EnTeteSegmentVoidInfoEtPistes) {
     essai::DossierTemp dossier;
     const auto p = dossier / "a.mkv";
     auto e = creer(p);
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
 
     const Octets segment = {0x18, 0x53, 0x80, 0x67, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     Octets void96 = {0xEC, 0x01, 0, 0, 0, 0, 0, 0, 0x57};
@@ -118,7 +118,7 @@ TEST(EcrivainMkv, PisteAudioOpus) {
     essai::DossierTemp dossier;
     const auto p = dossier / "a.mkv";
     auto e = creer(p, true);
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     const Octets entree = concat({{0xAE, 0xC4, 0xD7, 0x81, 0x02, 0x73, 0xC5, 0x81, 0x02, 0x83, 0x81, 0x02, 0x86, 0x86},
                                   texte("A_OPUS"),
                                   {0x63, 0xA2, 0x93},
@@ -145,10 +145,10 @@ TEST(EcrivainMkv, BlocsSimplesOctetParOctet) {
     ASSERT_TRUE(e.ecrire_bloc(1, 0, true, image));
     ASSERT_TRUE(e.ecrire_bloc(1, 33, false, petite));
     // Blocks stay in memory until the cluster is written.
-    EXPECT_EQ(essai::lire_fichier(p).size(), debut_cluster);
+    EXPECT_EQ(essai::lire_octets(p).size(), debut_cluster);
     ASSERT_TRUE(e.vider_cluster());
 
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     const Octets attendu = concat({{0x1F, 0x43, 0xB6, 0x75, 0x44, 0x02, 0xE7, 0x81, 0x00},
                                    {0xA3, 0x43, 0xEC, 0x81, 0x00, 0x00, 0x80},
                                    image,
@@ -159,7 +159,7 @@ TEST(EcrivainMkv, BlocsSimplesOctetParOctet) {
     EXPECT_EQ(e.position_apres_dernier_cluster(), o.size());
     // Nothing open: a second call writes nothing.
     ASSERT_TRUE(e.vider_cluster());
-    EXPECT_EQ(essai::lire_fichier(p).size(), o.size());
+    EXPECT_EQ(essai::lire_octets(p).size(), o.size());
 }
 
 TEST(EcrivainMkv, TailleDeBlocSur126Et127Octets) {
@@ -170,7 +170,7 @@ TEST(EcrivainMkv, TailleDeBlocSur126Et127Octets) {
     ASSERT_TRUE(e.ecrire_bloc(1, 2000, true, motif(122)));
     ASSERT_TRUE(e.ecrire_bloc(1, 2001, false, motif(123)));
     ASSERT_TRUE(e.vider_cluster());
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     // Cluster of time stamp 2000, first block with a 126-byte payload, second with 127.
     EXPECT_EQ(extrait(o, debut_cluster + 6, 4), (Octets{0xE7, 0x82, 0x07, 0xD0}));
     EXPECT_EQ(extrait(o, debut_cluster + 10, 2), (Octets{0xA3, 0xFE}));
@@ -189,7 +189,7 @@ TEST(EcrivainMkv, ClusterPlusGrandQueLeTampon) {
         ASSERT_TRUE(e.ecrire_bloc(1, 2000, true, petite));
         ASSERT_TRUE(std::move(e).terminer());
     }
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     const auto segment = essai::lire_element(o, 40);
     ASSERT_TRUE(segment);
     EXPECT_EQ(segment->fin(), o.size());
@@ -268,7 +268,7 @@ TEST(EcrivainMkv, ChangementDeCluster) {
             }
             ASSERT_TRUE(std::move(e).terminer());
         }
-        EXPECT_EQ(lire_clusters(essai::lire_fichier(p)), c.attendu);
+        EXPECT_EQ(lire_clusters(essai::lire_octets(p)), c.attendu);
     }
 }
 
@@ -281,7 +281,7 @@ TEST(EcrivainMkv, TempsDeClusterNegatifEcritZero) {
         ASSERT_TRUE(e.ecrire_bloc(1, -400, false, motif(30)));
         ASSERT_TRUE(std::move(e).terminer());
     }
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     EXPECT_EQ(lire_clusters(o), (std::vector<Cluster>{{0, {{0, true, 1}, {100, false, 1}}}}));
     const auto segment = essai::lire_element(o, 40);
     const auto cues = essai::filtrer(essai::enfants(o, *segment), id::id_cues);
@@ -303,7 +303,7 @@ TEST(EcrivainMkv, DureeEstLePlusGrandHorodatage) {
         ASSERT_TRUE(e.ecrire_bloc(1, 9000, false, motif(10)));
         ASSERT_TRUE(std::move(e).terminer());
     }
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     EXPECT_EQ(extrait(o, debut_info + 40, 11), (Octets{0x44, 0x89, 0x88, 0x40, 0xC3, 0x77, 0x80, 0, 0, 0, 0}));
 }
 
@@ -354,7 +354,7 @@ TEST(EcrivainMkv, FichierTermineAvecUnCluster) {
         EXPECT_EQ(e.retours_arriere(), 0u);
         ASSERT_TRUE(std::move(e).terminer());
     }
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     const Structure s = structure(o);
     EXPECT_FALSE(s.segment.inconnue);
     EXPECT_EQ(s.segment.taille, o.size() - debut_segment);
@@ -384,7 +384,7 @@ TEST(EcrivainMkv, FichierTermineSansBloc) {
     essai::DossierTemp dossier;
     const auto p = dossier / "v.mkv";
     ASSERT_TRUE(creer(p).terminer());
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     const Structure s = structure(o);
     EXPECT_EQ(s.segment.taille, o.size() - debut_segment);
     EXPECT_EQ(ids(s.enfants),
@@ -404,7 +404,7 @@ TEST(EcrivainMkv, AbandonSansTerminerGardeLesClustersFermes) {
         ASSERT_TRUE(e.ecrire_bloc(1, 1033, false, motif(40)));
         apres = e.position_apres_dernier_cluster();
     }
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     EXPECT_EQ(o.size(), apres);
     const Structure s = structure(o);
     EXPECT_TRUE(s.segment.inconnue);
@@ -473,7 +473,7 @@ TEST(EcrivainMkv, ErreurEnCoursDeRoute) {
     ASSERT_TRUE(WIFEXITED(statut));
     ASSERT_EQ(WEXITSTATUS(statut), 0);
 
-    const Octets o = essai::lire_fichier(p);
+    const Octets o = essai::lire_octets(p);
     EXPECT_EQ(o.size(), limite);
     const auto clusters = lire_clusters(o);
     // Clusters start at offset 256 and take 3016 then 3017 bytes: six end below the limit.

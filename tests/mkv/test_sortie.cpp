@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "dossier_temp.hpp"
+#include "support/dossier_temp.hpp"
 #include "lecture_ebml.hpp"
 #include "mkv/ebml.hpp"
 #include "mkv/sortie.hpp"
@@ -69,7 +69,7 @@ protected:
             EXPECT_TRUE(std::move(*etat_.ecrivain).terminer());
             etat_.ecrivain.reset();
         }
-        return essai::lire_fichier(chemin_);
+        return essai::lire_octets(chemin_);
     }
 
     essai::DossierTemp dossier_;

@@ -8,20 +8,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support/dossier_temp.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string lire(const fs::path& chemin) {
-    std::ifstream f(chemin, std::ios::binary);
-    std::ostringstream contenu;
-    contenu << f.rdbuf();
-    return contenu.str();
-}
+using essai::lire_fichier;
 
 int lancer(const std::string& arguments) {
     const std::string commande = std::string(GENERER_COHORTE) + " " + arguments + " 2>/dev/null";
@@ -31,13 +26,7 @@ int lancer(const std::string& arguments) {
 
 class GenererCli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dossier_ = fs::temp_directory_path() /
-                   ("generer_cohorte_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::create_directories(dossier_);
-    }
-    void TearDown() override { fs::remove_all(dossier_); }
-    fs::path dossier_;
+    essai::DossierTemp dossier_;
 };
 
 TEST_F(GenererCli, LesExemplesSeRegenerentALOctetPres) {
@@ -48,10 +37,10 @@ TEST_F(GenererCli, LesExemplesSeRegenerentALOctetPres) {
     ASSERT_EQ(lancer("--profil snap --matchs 1 --graine 7 --duree-s 3.5 --debut-s 1.5 --prefixe snap --sortie " +
                      snap.string()),
               0);
-    const std::string attendu = lire(exemples / "instantanes-propres.jsonl");
+    const std::string attendu = lire_fichier(exemples / "instantanes-propres.jsonl");
     ASSERT_FALSE(attendu.empty());
-    EXPECT_EQ(lire(propres), attendu);
-    EXPECT_EQ(lire(snap), lire(exemples / "instantanes-snap.jsonl"));
+    EXPECT_EQ(lire_fichier(propres), attendu);
+    EXPECT_EQ(lire_fichier(snap), lire_fichier(exemples / "instantanes-snap.jsonl"));
 }
 
 TEST_F(GenererCli, LaSortieStandardEgaleLeFichier) {
@@ -59,8 +48,8 @@ TEST_F(GenererCli, LaSortieStandardEgaleLeFichier) {
     const fs::path redirige = dossier_ / "r.jsonl";
     ASSERT_EQ(lancer("--profil wallhack --matchs 2 --duree-s 2 --sortie " + fichier.string()), 0);
     ASSERT_EQ(lancer("--profil wallhack --matchs 2 --duree-s 2 > " + redirige.string()), 0);
-    const std::string contenu = lire(fichier);
-    EXPECT_EQ(contenu, lire(redirige));
+    const std::string contenu = lire_fichier(fichier);
+    EXPECT_EQ(contenu, lire_fichier(redirige));
     EXPECT_EQ(std::count(contenu.begin(), contenu.end(), '\n'), 2 * 128);
 }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The cross build under wine64: the Windows-only checks (windows_wine_test.exe), the two
+# The cross build under wine64: the Windows-only checks (test_windows_wine.exe), the two
 # fatal cases of vextrel.exe's command line, a real window and Ctrl+C.
 # Usage: vextrel_wine.sh [build directory]   (default: build/windows; VEXTREL_EXE overrides the program)
 # Exit status 77 (skipped) when the programs or wine64 are missing.
@@ -7,7 +7,7 @@ set -uo pipefail
 racine="$(cd "$(dirname "$0")/../.." && pwd)"
 construction="${1:-$racine/build/windows}"
 programme="${VEXTREL_EXE:-$construction/src/bin/vextrel/vextrel.exe}"
-verifications="$construction/tests/windows/wine/windows_wine_test.exe"
+verifications="$construction/tests/windows/wine/test_windows_wine.exe"
 
 wine="$(command -v wine64 || true)"
 if [ -z "$wine" ] && [ -x /usr/lib/wine/wine64 ]; then
@@ -92,9 +92,9 @@ cas() {
 
 if [ -f "$verifications" ]; then
   if timeout 120 "$wine" "$verifications" </dev/null; then
-    echo "ok windows_wine_test"
+    echo "ok test_windows_wine"
   else
-    echo "ÉCHEC windows_wine_test"
+    echo "ÉCHEC test_windows_wine"
     echecs=$((echecs + 1))
   fi
   # Diagnostics reach a pipe as the exact UTF-8 bytes, LF line ends.

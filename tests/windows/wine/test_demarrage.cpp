@@ -1,7 +1,7 @@
 // The capture's start and stop against a fake window-capture runtime: the calls, their
 // arguments and their order; the handlers registered as real event sources hold them; what
 // a failed start undoes; older systems without the cursor and border settings.
-#include "demarrage_test.hpp"
+#include "test_demarrage.hpp"
 
 #include <windows.h>
 
@@ -12,6 +12,7 @@
 #include "capture/capture_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
 #include "commun/windows/com.hpp"
+#include "support/windows/faux_winrt.hpp"
 
 namespace {
 
@@ -29,19 +30,7 @@ void noter(const std::string& ligne) { journal.push_back(ligne); }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }                                    \
     ULONG STDMETHODCALLTYPE Release() override { return --compte; }
 
-struct FauxPeripherique final : abi::IDirect3DDevice {
-    ULONG compte = 1;
-    INSPECTABLE_SANS_EFFET
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, abi::iid_inspectable) ||
-            IsEqualIID(iid, abi::IDirect3DDevice::iid)) {
-            *objet = static_cast<abi::IDirect3DDevice*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *objet = nullptr;
-        return E_NOINTERFACE;
-    }
+struct FauxPeripherique final : essai::InspectableNonImplemente<abi::IDirect3DDevice> {
     HRESULT STDMETHODCALLTYPE Trim() override { return S_OK; }
 };
 
@@ -56,21 +45,9 @@ struct Source {
     }
 };
 
-struct FauxItem final : abi::IGraphicsCaptureItem {
-    ULONG compte = 1;
+// A capture item has no IClosable.
+struct FauxItem final : essai::InspectableNonImplemente<abi::IGraphicsCaptureItem> {
     Source<abi::IGestionnaireClosed> closed;
-    INSPECTABLE_SANS_EFFET
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        // A capture item has no IClosable.
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, abi::iid_inspectable) ||
-            IsEqualIID(iid, abi::IGraphicsCaptureItem::iid)) {
-            *objet = static_cast<abi::IGraphicsCaptureItem*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *objet = nullptr;
-        return E_NOINTERFACE;
-    }
     HRESULT STDMETHODCALLTYPE get_DisplayName(HSTRING*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Size(abi::SizeInt32* taille) override {
         noter("get_Size");

@@ -18,17 +18,10 @@ namespace fs = std::filesystem;
 // virtual clock run one more second.
 class FauxSysteme final : public vextrel::PlateformeVextrel {
 public:
-    FauxSysteme()
-        : dossier_(fs::temp_directory_path() /
-                   ("coeur-vextrel-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
-        fs::remove_all(dossier_);
-        plateforme->fixer_limite(plateforme->temps());
-    }
-    ~FauxSysteme() override { fs::remove_all(dossier_); }
+    FauxSysteme() { plateforme->fixer_limite(plateforme->temps()); }
     fs::path dossier_temporaire() override {
         ++demandes_dossier;
-        fs::create_directories(dossier_);
-        return dossier_;
+        return dossier_.chemin();
     }
     vextrel::Fenetres& fenetres() override { return fenetres_; }
     vextrel::FinAttente attendre_une_seconde() override {
@@ -55,7 +48,7 @@ public:
     int arret_a = 0;  // the wait (from 1) cut short by a stop request; 0: none
     int terminaisons = 0;
     int demandes_dossier = 0;
-    fs::path dossier_;
+    essai::DossierTemp dossier_;
 };
 
 struct Resultat {

@@ -21,14 +21,14 @@
 #include "commun/windows/hresult.hpp"
 #include "commun/windows/temporaire.hpp"
 #include "conversion/conversion.hpp"
-#include "creation_encodeur_test.hpp"
-#include "demarrage_test.hpp"
+#include "test_creation_encodeur.hpp"
+#include "test_demarrage.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
-#include "encodeur_test.hpp"
+#include "test_encodeur.hpp"
 #include "enregistrement/plateforme.hpp"
 #include "enregistrement/session.hpp"
-#include "gestionnaire_test.hpp"
+#include "test_gestionnaire.hpp"
 #include "pipeline/canal.hpp"
 
 namespace {

@@ -39,21 +39,18 @@ protected:
         ASSERT_TRUE(client_);
         fenetre_ = essai::attendre_fenetre(affichage(), "xclock", 15s);
         ASSERT_TRUE(fenetre_) << "xclock never showed its window";
-        dossier_ = essai::dossier_essai(::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
     void TearDown() override {
         client_.reset();
         serveur_.reset();
-        if (!dossier_.empty()) {
-            std::filesystem::remove_all(dossier_);
-        }
     }
     const std::string& affichage() const { return serveur_->affichage(); }
 
     std::optional<essai::ServeurXPrive> serveur_;
     std::optional<essai::Processus> client_;
     std::optional<std::uint32_t> fenetre_;
-    std::string dossier_;
+    essai::DossierTemp temp_;
+    const std::string dossier_ = temp_.chemin().string();
 };
 
 struct Probe {

@@ -321,8 +321,8 @@ TEST_F(X11, InterfaceDeCaptureRemplitEtatEtFermeture) {
 }
 
 TEST(ExecutableDuProcessus, NomDeBaseMemeSiLeFichierAEteRemplace) {
-    const std::string dossier = essai::dossier_essai("executable");
-    const std::string copie = dossier + "/dormeur";
+    const essai::DossierTemp dossier;
+    const std::string copie = (dossier / "dormeur").string();
     std::filesystem::copy_file("/bin/sleep", copie);
     std::filesystem::permissions(copie, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
     auto p = essai::Processus::lancer({copie, "30"}, "");
@@ -337,7 +337,6 @@ TEST(ExecutableDuProcessus, NomDeBaseMemeSiLeFichierAEteRemplace) {
     std::filesystem::remove(copie);
     EXPECT_EQ(vextrel::executable_du_processus(pid), "dormeur");
     p.reset();
-    std::filesystem::remove_all(dossier);
     EXPECT_EQ(vextrel::executable_du_processus(0), "");
     EXPECT_EQ(vextrel::executable_du_processus(0x7FFFFFF0), "");
 }

@@ -50,16 +50,16 @@ faux::FaussePlateforme::Scenario image_puis_fermeture(std::uint64_t fermeture) {
 }
 
 TEST(Session, FinirJusteApresDemarrerNeCreeRien) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = image_puis_fermeture(1000);
     // Holds the recording thread in its set-up so that the stop request is there before
     // the first tick.
     p->avant_peripherique = [] { std::this_thread::sleep_for(50ms); };
-    auto session = SessionEnregistrement::demarrer(p, 42, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 42, d / "sortie.mkv");
     const auto resultat = std::move(session).finir();
     EXPECT_FALSE(resultat.has_value());
-    EXPECT_FALSE(fs::exists(d.fichier()));
+    EXPECT_FALSE(fs::exists(d / "sortie.mkv"));
     EXPECT_EQ(p->debuts_minuterie.load(), 1);
     EXPECT_EQ(p->fins_minuterie.load(), 1);
     EXPECT_TRUE(p->transformee->soumissions().empty());
@@ -67,10 +67,10 @@ TEST(Session, FinirJusteApresDemarrerNeCreeRien) {
 }
 
 TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = image_puis_fermeture(90);
-    auto session = SessionEnregistrement::demarrer(p, 4242, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 4242, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     EXPECT_EQ(session.erreur(), std::nullopt);
     const std::uint64_t octets = session.octets();
@@ -78,8 +78,8 @@ TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
 
     const auto resultat = std::move(session).finir();
     ASSERT_TRUE(resultat.has_value());
-    EXPECT_EQ(*resultat, d.fichier());
-    const auto contenu = lire(d.fichier());
+    EXPECT_EQ(*resultat, d / "sortie.mkv");
+    const auto contenu = lire(d / "sortie.mkv");
     EXPECT_TRUE(segment_termine(contenu));
     EXPECT_GE(contenu.size(), octets);
 
@@ -98,8 +98,13 @@ TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
     // seen at tick 90; then the stop sequence's 120 ms pause.
     const auto soumissions = p->transformee->soumissions();
     ASSERT_EQ(soumissions.size(), 89u);
+    // Times in 100 ns units from tick 1: one frame period on, frame 30 at one second exactly, frame 89 last.
+    EXPECT_EQ(soumissions.front().temps, 333333);
+    EXPECT_EQ(soumissions[29].temps, 10'000'000);
+    EXPECT_EQ(soumissions.back().temps, 29'666'666);
     for (std::size_t i = 0; i < soumissions.size(); ++i) {
-        EXPECT_EQ(soumissions[i].temps, encodeur::horodatage_image(i + 1, 30));
+        const std::int64_t pas = i == 0 ? 333333 : soumissions[i].temps - soumissions[i - 1].temps;
+        EXPECT_TRUE(pas == 333333 || pas == 333334) << i;
         EXPECT_EQ(soumissions[i].duree, 333333);
         EXPECT_EQ(soumissions[i].surface, i % 4);
     }
@@ -118,7 +123,7 @@ TEST(Session, FenetreFermeeTermineLeFichierSansErreur) {
 TEST(Session, EchecDeCaptureOuDEncodeurTermineLeFichierPuisDevientLErreur) {
     for (const bool capture : {true, false}) {
         SCOPED_TRACE(capture ? "capture" : "encodeur");
-        faux::Dossier d;
+        essai::DossierTemp d;
         auto p = std::make_shared<faux::FaussePlateforme>();
         p->scenario = [capture](faux::FaussePlateforme& pf, std::uint64_t n) {
             if (n == 1) {
@@ -131,7 +136,7 @@ TEST(Session, EchecDeCaptureOuDEncodeurTermineLeFichierPuisDevientLErreur) {
         if (!capture) {
             p->reglages.collecte_en_echec = 70;
         }
-        auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+        auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
         attendre_fin_du_fil(*p);
         EXPECT_EQ(session.erreur(), capture ? "mémoire insuffisante" : "type de sortie refusé");
         const auto soumissions = p->transformee->soumissions().size();
@@ -140,58 +145,58 @@ TEST(Session, EchecDeCaptureOuDEncodeurTermineLeFichierPuisDevientLErreur) {
         EXPECT_EQ(p->transformee->fins_de_flux.load(), 1);
         const auto resultat = std::move(session).finir();
         ASSERT_TRUE(resultat.has_value());
-        EXPECT_TRUE(segment_termine(lire(d.fichier())));
+        EXPECT_TRUE(segment_termine(lire(d / "sortie.mkv")));
     }
 }
 
 TEST(Session, TransformeeQuiNeDemandeJamaisRienNeLaissePasDeFichier) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->reglages.demandes_initiales = 0;
     p->scenario = image_puis_fermeture(30);
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     EXPECT_EQ(session.erreur(), std::nullopt);
     EXPECT_EQ(session.octets(), 0u);
     EXPECT_FALSE(std::move(session).finir().has_value());
-    EXPECT_FALSE(fs::exists(d.fichier()));
+    EXPECT_FALSE(fs::exists(d / "sortie.mkv"));
     EXPECT_TRUE(p->transformee->soumissions().empty());
     EXPECT_GT(p->conversion->conversions, 0u);
 }
 
 TEST(Session, SoumissionsEnEchecNeSontPasUneErreur) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->reglages.soumission_en_echec = true;
     p->reglages.demandes_initiales = 1000;
     p->scenario = image_puis_fermeture(30);
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     EXPECT_EQ(session.erreur(), std::nullopt);
     EXPECT_FALSE(std::move(session).finir().has_value());
-    EXPECT_FALSE(fs::exists(d.fichier()));
+    EXPECT_FALSE(fs::exists(d / "sortie.mkv"));
     EXPECT_EQ(p->transformee->soumissions().size(), 29u);
 }
 
 TEST(Session, FinirNeSupprimePasUnFichierQuElleNaPasCree) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     {
-        std::ofstream f(d.fichier(), std::ios::binary);
+        std::ofstream f(d / "sortie.mkv", std::ios::binary);
         f << "précieux";
     }
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->reglages.demandes_initiales = 0;
     p->scenario = image_puis_fermeture(10);
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     EXPECT_FALSE(std::move(session).finir().has_value());
-    ASSERT_TRUE(fs::exists(d.fichier()));
-    const auto contenu = lire(d.fichier());
+    ASSERT_TRUE(fs::exists(d / "sortie.mkv"));
+    const auto contenu = lire(d / "sortie.mkv");
     EXPECT_EQ(std::string(contenu.begin(), contenu.end()), "précieux");
 }
 
 TEST(Session, UnBlocageSauteDesNumerosSansRafale) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     // A spare input credit: the late tick does not sleep, so it must not depend on the
     // encoder thread having answered the previous submission yet.
@@ -207,7 +212,7 @@ TEST(Session, UnBlocageSauteDesNumerosSansRafale) {
             pf.capture->etat().fermee = true;
         }
     };
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     const auto soumissions = p->transformee->soumissions();
     ASSERT_FALSE(soumissions.empty());
@@ -233,7 +238,7 @@ TEST(Session, UnBlocageSauteDesNumerosSansRafale) {
 }
 
 TEST(Session, RedimensionnementReconstruitLeConvertisseur) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = [](faux::FaussePlateforme& pf, std::uint64_t n) {
         if (n == 1) {
@@ -251,7 +256,7 @@ TEST(Session, RedimensionnementReconstruitLeConvertisseur) {
             pf.capture->etat().fermee = true;
         }
     };
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     const auto& creations = p->conversion->creations;
     ASSERT_EQ(creations.size(), 2u);
@@ -281,7 +286,7 @@ TEST(Session, RedimensionnementReconstruitLeConvertisseur) {
 }
 
 TEST(Session, ErreurAuMilieuGardeLeFichierInacheve) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     std::vector<std::string> journal;
     std::mutex verrou_journal;
     commun::journal::installer_puits([&](commun::journal::Niveau niveau, std::string_view cible,
@@ -294,7 +299,7 @@ TEST(Session, ErreurAuMilieuGardeLeFichierInacheve) {
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->conversion->echec_a = 100;
     p->scenario = image_puis_fermeture(1000);
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     commun::journal::installer_puits({});
     EXPECT_EQ(session.erreur(), std::optional<std::string>("vue d'entrée"));
@@ -312,7 +317,7 @@ TEST(Session, ErreurAuMilieuGardeLeFichierInacheve) {
 }
 
 TEST(Session, ErreurAvecCanalPleinNeBloquePasLArretDeLEncodeur) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     // One submission yields more images than the channel holds: the event thread is left
     // waiting to send when the next conversion fails.
@@ -320,7 +325,7 @@ TEST(Session, ErreurAvecCanalPleinNeBloquePasLArretDeLEncodeur) {
     p->reglages.delai_calme = 100ms;
     p->conversion->echec_a = 2;
     p->scenario = image_puis_fermeture(1000);
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     EXPECT_EQ(session.erreur(), std::optional<std::string>("vue d'entrée"));
     EXPECT_TRUE(p->transformee->detruite);
@@ -328,20 +333,20 @@ TEST(Session, ErreurAvecCanalPleinNeBloquePasLArretDeLEncodeur) {
 }
 
 TEST(Session, EchecDeMiseEnPlaceDonneLaChaineDErreur) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->echec_peripherique = commun::Erreur("aucune carte graphique matérielle", commun::Erreur("DXGI"));
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     EXPECT_EQ(session.erreur(), std::optional<std::string>("aucune carte graphique matérielle: DXGI"));
     EXPECT_EQ(session.octets(), 0u);
     EXPECT_FALSE(std::move(session).finir().has_value());
-    EXPECT_FALSE(fs::exists(d.fichier()));
+    EXPECT_FALSE(fs::exists(d / "sortie.mkv"));
     EXPECT_EQ(p->debuts_minuterie.load(), 1);
 }
 
 TEST(Session, AbandonneeSansFinirArreteEtGardeLeFichier) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->scenario = [](faux::FaussePlateforme& pf, std::uint64_t n) {
         if (n == 1) {
@@ -349,20 +354,20 @@ TEST(Session, AbandonneeSansFinirArreteEtGardeLeFichier) {
         }
     };
     {
-        auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+        auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
         while (session.octets() == 0 && p->fins_minuterie.load() == 0) {
             std::this_thread::sleep_for(1ms);
         }
     }
     EXPECT_EQ(p->fins_minuterie.load(), 1);
-    EXPECT_TRUE(segment_termine(lire(d.fichier())));
+    EXPECT_TRUE(segment_termine(lire(d / "sortie.mkv")));
 }
 
 TEST(Session, SecondesEcouleesTronquees) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     auto p = std::make_shared<faux::FaussePlateforme>();
     p->echec_peripherique = commun::Erreur("x");
-    auto session = SessionEnregistrement::demarrer(p, 1, d.fichier());
+    auto session = SessionEnregistrement::demarrer(p, 1, d / "sortie.mkv");
     attendre_fin_du_fil(*p);
     EXPECT_EQ(session.secondes_ecoulees(), 0u);
     p->avancer(1999ms);

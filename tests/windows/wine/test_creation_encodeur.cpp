@@ -2,7 +2,7 @@
 // transform unlocked and bound to the device, output type, codec properties and input type in
 // order with their values, the stream started, the diagnostics written to standard error; at
 // the end, or on a failure half-way, the transform shut down before its last release.
-#include "creation_encodeur_test.hpp"
+#include "test_creation_encodeur.hpp"
 
 #include <windows.h>
 #include <codecapi.h>
@@ -22,6 +22,7 @@
 #include "encodeur/encodeur_windows.hpp"
 #include "encodeur/mf_abi_windows.hpp"
 #include "enregistrement/session.hpp"
+#include "support/windows/faux_mf.hpp"
 
 namespace {
 
@@ -53,20 +54,8 @@ std::string nom_propriete(const GUID* g) {
     return "?";
 }
 
-struct FauxCodec final : ICodecAPI {
-    ULONG compte = 1;
+struct FauxCodec final : essai::CodecNonImplemente {
     std::vector<std::string> refuses;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** o) override {
-        *o = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
-    ULONG STDMETHODCALLTYPE Release() override { return --compte; }
-    HRESULT WINAPI IsSupported(const GUID*) override { return E_NOTIMPL; }
-    HRESULT WINAPI IsModifiable(const GUID*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetParameterRange(const GUID*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetParameterValues(const GUID*, VARIANT**, ULONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetDefaultValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
     // Wine has no VariantToUInt32, so reading back answers nothing here and it is never called.
     HRESULT WINAPI GetValue(const GUID* api, VARIANT*) override {
         noter("GetValue " + nom_propriete(api));
@@ -88,136 +77,16 @@ struct FauxCodec final : ICodecAPI {
         }
         return S_OK;
     }
-    HRESULT WINAPI RegisterForEvent(const GUID*, LONG_PTR) override { return E_NOTIMPL; }
-    HRESULT WINAPI UnregisterForEvent(const GUID*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetAllDefaults() override { return E_NOTIMPL; }
-    HRESULT WINAPI SetValueWithNotify(const GUID*, VARIANT*, GUID**, ULONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetAllDefaultsWithNotify(GUID**, ULONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetAllSettings(IStream*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetAllSettings(IStream*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetAllSettingsWithNotify(IStream*, GUID**, ULONG*) override { return E_NOTIMPL; }
 };
 
-struct FauxGenerateur final : IMFMediaEventGenerator {
-    ULONG compte = 1;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** o) override {
-        *o = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
-    ULONG STDMETHODCALLTYPE Release() override { return --compte; }
-    HRESULT STDMETHODCALLTYPE GetEvent(DWORD, IMFMediaEvent**) override { return MF_E_NO_EVENTS_AVAILABLE; }
-    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback*, IUnknown*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult*, IMFMediaEvent**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType, REFGUID, HRESULT, const PROPVARIANT*) override {
-        return E_NOTIMPL;
-    }
-};
-
-const char* nom_message(MFT_MESSAGE_TYPE m) {
-    switch (m) {
-        case MFT_MESSAGE_SET_D3D_MANAGER: return "SET_D3D_MANAGER";
-        case MFT_MESSAGE_NOTIFY_BEGIN_STREAMING: return "BEGIN_STREAMING";
-        case MFT_MESSAGE_NOTIFY_START_OF_STREAM: return "START_OF_STREAM";
-        case MFT_MESSAGE_NOTIFY_END_OF_STREAM: return "END_OF_STREAM";
-        case MFT_MESSAGE_NOTIFY_END_STREAMING: return "END_STREAMING";
-        default: return "?";
-    }
-}
-
-// Asynchronous, so it has IMFShutdown.
-struct FausseTransformee final : IMFTransform, IMFShutdown {
-    ULONG compte = 1;  // the test's own
-    bool avec_codec = true;
-    std::string refus;  // the call that fails ("SetInputType", "START_OF_STREAM")
-    FauxCodec codec;
-    FauxGenerateur generateur;
-    Com<IMFAttributes> attributs;
-    Com<IMFMediaType> type_sortie;
-    Com<IMFMediaType> type_entree;
-    FausseTransformee() { MFCreateAttributes(attributs.put(), 4); }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** o) override {
-        *o = nullptr;
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMFTransform))) {
-            *o = static_cast<IMFTransform*>(this);
-            AddRef();
-        } else if (IsEqualIID(iid, __uuidof(IMFShutdown))) {
-            *o = static_cast<IMFShutdown*>(this);
-            AddRef();
-        } else if (avec_codec && IsEqualIID(iid, encodeur::abi::iid_codec_api)) {
-            *o = static_cast<ICodecAPI*>(&codec);
-            codec.AddRef();
-        } else if (IsEqualIID(iid, __uuidof(IMFMediaEventGenerator))) {
-            *o = static_cast<IMFMediaEventGenerator*>(&generateur);
-            generateur.AddRef();
-        } else {
-            return E_NOINTERFACE;
-        }
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        if (--compte == 1) {
-            noter("libérée");
-        }
-        return compte;
-    }
-    HRESULT STDMETHODCALLTYPE Shutdown() override {
-        noter("Shutdown");
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetShutdownStatus(MFSHUTDOWN_STATUS*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStreamLimits(DWORD*, DWORD*, DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStreamCount(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetInputStreamInfo(DWORD, MFT_INPUT_STREAM_INFO*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputStreamInfo(DWORD, MFT_OUTPUT_STREAM_INFO*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAttributes(IMFAttributes** a) override {
-        noter("GetAttributes");
-        *a = attributs.get();
-        attributs->AddRef();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetInputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DeleteInputStream(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddInputStreams(DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetInputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetInputType(DWORD flux, IMFMediaType* t, DWORD drapeaux) override {
-        noter("SetInputType " + std::to_string(flux) + " " + std::to_string(drapeaux));
-        if (refus == "SetInputType") {
-            return MF_E_INVALIDMEDIATYPE;
-        }
-        type_entree = Com<IMFMediaType>::partager(t);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetOutputType(DWORD flux, IMFMediaType* t, DWORD drapeaux) override {
-        noter("SetOutputType " + std::to_string(flux) + " " + std::to_string(drapeaux));
-        type_sortie = Com<IMFMediaType>::partager(t);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetInputCurrentType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputCurrentType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetInputStatus(DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputStatus(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ProcessMessage(MFT_MESSAGE_TYPE m, ULONG_PTR p) override {
-        std::string parametre = std::to_string(p);
-        if (m == MFT_MESSAGE_SET_D3D_MANAGER && p != 0) {
-            Com<IMFDXGIDeviceManager> gestionnaire;
-            parametre = SUCCEEDED(reinterpret_cast<IUnknown*>(p)->QueryInterface(__uuidof(IMFDXGIDeviceManager),
-                                                                                  gestionnaire.put_void()))
-                            ? "gestionnaire"
-                            : "?";
-        }
-        noter(std::string("ProcessMessage ") + nom_message(m) + " " + parametre);
-        return refus == nom_message(m) ? E_FAIL : S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ProcessInput(DWORD, IMFSample*, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ProcessOutput(DWORD, DWORD, MFT_OUTPUT_DATA_BUFFER*, DWORD*) override {
-        return E_NOTIMPL;
+// The vendor's encoder: the shared fake transform writing to this file's journal, with codec properties and
+// an event generator that has no event.
+struct FausseTransformee final : essai::FausseTransformee {
+    FauxCodec faux_codec;
+    essai::FauxGenerateur faux_generateur;
+    FausseTransformee() : essai::FausseTransformee(::journal) {
+        codec = &faux_codec;
+        generateur = &faux_generateur;
     }
 };
 
@@ -436,12 +305,12 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
                      u32(e, MF_MT_YUV_MATRIX) == 1 && u32(e, MF_MT_VIDEO_NOMINAL_RANGE) == 2,
                  "type d'entrée");
         verifier(amd.compte == 1 && nvidia.compte == 1 && minuscules.compte == 1, "activations rendues");
-        verifier(mft.compte == 1 && mft.codec.compte == 1 && mft.generateur.compte == 1, "transformée rendue");
+        verifier(mft.compte == 1 && mft.faux_codec.compte == 1 && mft.faux_generateur.compte == 1, "transformée rendue");
     }
     {
         // No low latency, no codec interface, the GOP of the test variable.
         FausseTransformee sans_codec;
-        sans_codec.avec_codec = false;
+        sans_codec.codec = nullptr;
         FausseActivation seule(L"NVIDIA H.264 Encoder MFT", "NVIDIA", &sans_codec);
         liste = {&seule};
         journal.clear();
@@ -461,7 +330,7 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
     {
         // Diagnostics: a refused number is reported, refused booleans are not; the read-back.
         FausseTransformee mft2;
-        mft2.codec.refuses = {"gop", "cabac"};
+        mft2.faux_codec.refuses = {"gop", "cabac"};
         FausseActivation act(L"NVIDIA H.264 Encoder MFT", "NVIDIA", &mft2);
         liste = {&act};
         journal.clear();

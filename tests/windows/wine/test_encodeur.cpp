@@ -2,7 +2,7 @@
 // are the system's own Media Foundation objects: event types mapped, input samples built over
 // the surface with their times, output buffers sized and read back, a new output format taken
 // when announced, the stream ended and the transform shut down in order before its release.
-#include "encodeur_test.hpp"
+#include "test_encodeur.hpp"
 
 #include <windows.h>
 #include <d3d11.h>
@@ -12,7 +12,6 @@
 #include <mftransform.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,191 +21,11 @@
 #include "encodeur/encodeur.hpp"
 #include "encodeur/encodeur_windows.hpp"
 #include "pipeline/canal.hpp"
+#include "support/windows/faux_mf.hpp"
 
 namespace {
 
 using commun::Com;
-
-const char* nom_message(MFT_MESSAGE_TYPE m) {
-    switch (m) {
-        case MFT_MESSAGE_SET_D3D_MANAGER: return "SET_D3D_MANAGER";
-        case MFT_MESSAGE_NOTIFY_END_OF_STREAM: return "END_OF_STREAM";
-        case MFT_MESSAGE_NOTIFY_END_STREAMING: return "END_STREAMING";
-        default: return "?";
-    }
-}
-
-// An asynchronous transform: it has IMFShutdown, as the documentation requires of one.
-struct FausseTransformee final : IMFTransform, IMFShutdown {
-    ULONG compte = 1;  // the test's own
-    // What the wrapper did, in order; "libérée" when the wrapper's last reference went.
-    std::vector<std::string> journal;
-    Com<IMFSample> entree;
-    DWORD longueur_max_recue = 0;
-    bool echantillon_recu = false;
-    Com<IMFMediaType> type_fixe;
-    // What ProcessOutput answers: first `changements` new formats, then the output.
-    MFT_OUTPUT_STREAM_INFO info{};
-    HRESULT resultat_sortie = S_OK;
-    int changements = 0;
-    HRESULT resultat_type = S_OK;  // of GetOutputAvailableType
-    Com<IMFMediaType> type_propose;
-    std::vector<std::uint8_t> octets{0, 0, 0, 1, 0x65, 0x88};
-    bool avec_temps = true;
-    bool cle = true;
-
-    FausseTransformee() {
-        MFCreateMediaType(type_propose.put());
-        type_propose->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-        type_propose->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMFTransform))) {
-            *objet = static_cast<IMFTransform*>(this);
-        } else if (IsEqualIID(iid, __uuidof(IMFShutdown))) {
-            *objet = static_cast<IMFShutdown*>(this);
-        } else {
-            *objet = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        if (--compte == 1) {
-            journal.emplace_back("libérée");
-        }
-        return compte;
-    }
-    HRESULT STDMETHODCALLTYPE Shutdown() override {
-        journal.emplace_back("Shutdown");
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetShutdownStatus(MFSHUTDOWN_STATUS*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStreamLimits(DWORD*, DWORD*, DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStreamCount(DWORD*, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetInputStreamInfo(DWORD, MFT_INPUT_STREAM_INFO*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputStreamInfo(DWORD flux, MFT_OUTPUT_STREAM_INFO* i) override {
-        if (flux != 0) {
-            return MF_E_INVALIDSTREAMNUMBER;
-        }
-        *i = info;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetAttributes(IMFAttributes**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetInputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DeleteInputStream(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddInputStreams(DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetInputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputAvailableType(DWORD flux, DWORD indice, IMFMediaType** type) override {
-        journal.push_back("GetOutputAvailableType " + std::to_string(flux) + " " + std::to_string(indice));
-        if (FAILED(resultat_type)) {
-            return resultat_type;
-        }
-        *type = type_propose.get();
-        (*type)->AddRef();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetInputType(DWORD, IMFMediaType*, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetOutputType(DWORD flux, IMFMediaType* type, DWORD drapeaux) override {
-        journal.push_back("SetOutputType " + std::to_string(flux) + " " + std::to_string(drapeaux));
-        type_fixe = Com<IMFMediaType>::partager(type);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetInputCurrentType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputCurrentType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetInputStatus(DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOutputStatus(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ProcessMessage(MFT_MESSAGE_TYPE message, ULONG_PTR parametre) override {
-        journal.push_back(std::string(nom_message(message)) + " " + std::to_string(parametre));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ProcessInput(DWORD flux, IMFSample* echantillon, DWORD drapeaux) override {
-        if (flux != 0 || drapeaux != 0 || echantillon == nullptr) {
-            return E_INVALIDARG;
-        }
-        entree = Com<IMFSample>::partager(echantillon);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ProcessOutput(DWORD drapeaux, DWORD nombre, MFT_OUTPUT_DATA_BUFFER* sorties,
-                                            DWORD* statut) override {
-        if (drapeaux != 0 || nombre != 1 || sorties == nullptr || statut == nullptr || sorties[0].dwStreamID != 0) {
-            return E_INVALIDARG;
-        }
-        journal.emplace_back("ProcessOutput");
-        if (changements > 0) {
-            --changements;
-            return MF_E_TRANSFORM_STREAM_CHANGE;
-        }
-        if (FAILED(resultat_sortie)) {
-            return resultat_sortie;
-        }
-        echantillon_recu = sorties[0].pSample != nullptr;
-        Com<IMFSample> echantillon;
-        if (sorties[0].pSample != nullptr) {
-            echantillon = Com<IMFSample>::partager(sorties[0].pSample);
-        } else {
-            // This transform provides the sample; the caller gets our reference.
-            Com<IMFMediaBuffer> tampon;
-            MFCreateSample(echantillon.put());
-            MFCreateMemoryBuffer(static_cast<DWORD>(octets.size()), tampon.put());
-            echantillon->AddBuffer(tampon.get());
-            sorties[0].pSample = echantillon.get();
-            echantillon->AddRef();
-        }
-        Com<IMFMediaBuffer> tampon;
-        if (FAILED(echantillon->GetBufferByIndex(0, tampon.put()))) {
-            return E_FAIL;
-        }
-        tampon->GetMaxLength(&longueur_max_recue);
-        BYTE* donnees = nullptr;
-        tampon->Lock(&donnees, nullptr, nullptr);
-        std::memcpy(donnees, octets.data(), octets.size());
-        tampon->Unlock();
-        tampon->SetCurrentLength(static_cast<DWORD>(octets.size()));
-        if (avec_temps) {
-            echantillon->SetSampleTime(333333);
-            echantillon->SetSampleDuration(333333);
-        }
-        if (cle) {
-            echantillon->SetUINT32(MFSampleExtension_CleanPoint, 1);
-        }
-        *statut = 0;
-        return S_OK;
-    }
-};
-
-// The transform's event generator, over the system's event queue.
-struct FauxGenerateur final : IMFMediaEventGenerator {
-    ULONG compte = 1;
-    IMFMediaEventQueue* file = nullptr;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMFMediaEventGenerator))) {
-            *objet = this;
-            AddRef();
-            return S_OK;
-        }
-        *objet = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
-    ULONG STDMETHODCALLTYPE Release() override { return --compte; }
-    HRESULT STDMETHODCALLTYPE GetEvent(DWORD drapeaux, IMFMediaEvent** e) override { return file->GetEvent(drapeaux, e); }
-    HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* rappel, IUnknown* etat) override {
-        return file->BeginGetEvent(rappel, etat);
-    }
-    HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* r, IMFMediaEvent** e) override { return file->EndGetEvent(r, e); }
-    HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID etendu, HRESULT statut,
-                                         const PROPVARIANT* valeur) override {
-        return file->QueueEventParamVar(type, etendu, statut, valeur);
-    }
-};
 
 Com<IMFMediaEvent> evenement(MediaEventType type) {
     Com<IMFMediaEvent> e;
@@ -223,9 +42,10 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
     if (!file) {
         return;
     }
-    FauxGenerateur generateur;
+    essai::FauxGenerateur generateur;
     generateur.file = file.get();
-    FausseTransformee mft;
+    std::vector<std::string> journal;
+    essai::FausseTransformee mft(journal);
     {
         auto transformee = encodeur::envelopper_transformee(Com<IMFTransform>::partager(&mft),
                                                             Com<IMFMediaEventGenerator>::partager(&generateur),
@@ -321,7 +141,7 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
         verifier(mft.journal == std::vector<std::string>{"ProcessOutput", "GetOutputAvailableType 0 0",
                                                          "SetOutputType 0 0", "ProcessOutput"},
                  "changement de format : type lu, fixé, sortie redemandée");
-        verifier(mft.type_fixe.get() == mft.type_propose.get(), "le type proposé est celui fixé");
+        verifier(mft.type_sortie.get() == mft.type_propose.get(), "le type proposé est celui fixé");
         // The new format cannot be set, or the transform announces one after another: the
         // recording's error.
         mft.changements = 1;
@@ -342,12 +162,13 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
     }
     // The asynchronous transform is shut down once, after the stream messages, before the
     // wrapper's last release; the same when it is released without the end of stream.
-    const std::vector<std::string> fin{"END_OF_STREAM 0", "END_STREAMING 0", "SET_D3D_MANAGER 0", "Shutdown",
-                                       "libérée"};
+    const std::vector<std::string> fin{"ProcessMessage END_OF_STREAM 0", "ProcessMessage END_STREAMING 0",
+                                       "ProcessMessage SET_D3D_MANAGER 0", "Shutdown", "libérée"};
     verifier(mft.journal == fin, "fin de flux, gestionnaire détaché, arrêt puis libération, une seule fois");
     verifier(mft.compte == 1 && generateur.compte == 1, "transformée et générateur rendus");
     {
-        FausseTransformee abandonnee;
+        std::vector<std::string> journal_abandonnee;
+        essai::FausseTransformee abandonnee(journal_abandonnee);
         encodeur::envelopper_transformee(Com<IMFTransform>::partager(&abandonnee), nullptr, nullptr, nullptr).reset();
         verifier(abandonnee.journal == fin, "relâchée sans fin de flux : la même fin");
     }
@@ -355,7 +176,8 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
     // Through the portable encoder and its event thread: after a new format the image reaches
     // the channel; when the format cannot be set, the encoder reports the error.
     for (const bool refus : {false, true}) {
-        FausseTransformee mft2;
+        std::vector<std::string> journal2;
+        essai::FausseTransformee mft2(journal2);
         mft2.changements = 1;
         if (refus) {
             mft2.resultat_type = MF_E_INVALIDMEDIATYPE;

@@ -1,7 +1,7 @@
 // The FrameArrived and Closed handlers driven by a fake frame pool whose frames are real
 // textures of the system's D3D11 device: every pending frame taken, the latest image sized
 // and filled, the pool recreated once per content-size change, references all given back.
-#include "gestionnaire_test.hpp"
+#include "test_gestionnaire.hpp"
 
 #include <windows.h>
 #include <d3d11.h>
@@ -18,31 +18,15 @@
 #include "capture/wgc_abi_windows.hpp"
 #include "commun/windows/com.hpp"
 #include "commun/windows/hresult.hpp"
+#include "support/windows/faux_winrt.hpp"
 
 namespace {
 
 namespace abi = capture::abi;
 using commun::Com;
 
-// Stack objects: counted so the test can see every reference come back; never freed by COM.
 template <typename I>
-struct Faux : I {
-    ULONG compte = 1;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, abi::iid_inspectable) || IsEqualIID(iid, I::iid)) {
-            *objet = static_cast<I*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *objet = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
-    ULONG STDMETHODCALLTYPE Release() override { return --compte; }
-    HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
-};
+using Faux = essai::InspectableNonImplemente<I>;
 
 struct FausseSurface final : Faux<abi::IDirect3DSurface>, abi::IDirect3DDxgiInterfaceAccess {
     ID3D11Texture2D* texture = nullptr;

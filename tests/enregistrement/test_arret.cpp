@@ -41,7 +41,7 @@ public:
 };
 
 TEST(Arret, UneExceptionRendAussiLaResolutionDuMinuteur) {
-    faux::Dossier d;
+    essai::DossierTemp d;
     PlateformeQuiLance p;
     p.f.scenario = [](faux::FaussePlateforme& pf, std::uint64_t n) {
         if (n == 1) {
@@ -49,7 +49,7 @@ TEST(Arret, UneExceptionRendAussiLaResolutionDuMinuteur) {
         }
     };
     enregistrement::EtatPartage etat;
-    EXPECT_THROW((void)enregistrement::boucle_enregistrement(p, 1, d.fichier(), etat), std::bad_alloc);
+    EXPECT_THROW((void)enregistrement::boucle_enregistrement(p, 1, d / "sortie.mkv", etat), std::bad_alloc);
     EXPECT_EQ(p.f.debuts_minuterie.load(), 1);
     EXPECT_EQ(p.f.fins_minuterie.load(), 1);
     EXPECT_TRUE(p.f.transformee->detruite);
