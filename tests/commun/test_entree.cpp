@@ -134,6 +134,7 @@ TEST(Entree, FluxAbimesRefusesEnNommantLeFormat) {
         {"gzip : somme de contrôle", abime(gz, gz.size() - 6), "gzip : …"},
         {"gzip : longueur", abime(gz, gz.size() - 2), "gzip : …"},
         {"gzip : octet en trop", gz + "\n", "gzip : données parasites après la fin du flux"},
+        {"gzip : drapeau réservé", gz.substr(0, 3) + '\x20' + gz.substr(4), "gzip : …"},
         {"zstd : dans l'en-tête", zs.substr(0, 5), "zstd : flux tronqué"},
         {"zstd : au milieu", zs.substr(0, zs.size() / 2), "zstd : flux tronqué"},
         {"zstd : sautable coupée", essai::zstd_sautable("abcdef").substr(0, 10), "zstd : flux tronqué"},
