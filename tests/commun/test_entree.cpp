@@ -141,6 +141,8 @@ TEST(Entree, FluxAbimesRefusesEnNommantLeFormat) {
         {"zstd : données abîmées", abime(zs, zs.size() / 2), "zstd : …"},
         {"zstd : somme de contrôle", abime(zs, zs.size() - 1), "zstd : …"},
         {"zstd : octets en trop", zs + "garbage!", "zstd : …"},
+        // A frame cut after one empty block, whose bytes after the magic read as a skippable frame.
+        {"zstd : trame coupée", std::string("\x28\xb5\x2f\xfd\x50\x2a\x4d\x18\x00\x00\x00\x00", 12), "zstd : flux tronqué"},
     };
     essai::FichiersEssai fichiers;
     for (const auto& c : cas) {
