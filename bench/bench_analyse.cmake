@@ -1,4 +1,3 @@
 # Analysis throughput (frames per second of analyse_match on synthetic matches).
-find_package(benchmark REQUIRED)
 add_executable(bench_analyse ${CMAKE_CURRENT_LIST_DIR}/bench_analyse.cpp)
 target_link_libraries(bench_analyse PRIVATE comportement benchmark::benchmark)

@@ -1,6 +1,3 @@
 # Matroska sink throughput: ten minutes of 2.5 Mbit/s, 30 fps access units into a tmpfs file.
-if(NOT TARGET benchmark::benchmark)
-  find_package(benchmark REQUIRED)
-endif()
 add_executable(bench_mkv ${CMAKE_CURRENT_LIST_DIR}/bench_mkv.cpp)
 target_link_libraries(bench_mkv PRIVATE mkv benchmark::benchmark benchmark::benchmark_main)

@@ -59,8 +59,8 @@ void BM_ecrire_images_encodees(benchmark::State& state) {
         std::filesystem::path("/dev/shm") / ("bench_mkv_" + std::to_string(::getpid()) + ".mkv");
     std::int64_t octets_images = 0;
     for (auto _ : state) {
-        auto [tx, rx] = commun::creer_canal<commun::ImageEncodee>(30);
-        mkv::EtatSortie etat;
+        auto [tx, rx] = pipeline::creer_canal<pipeline::ImageEncodee>(30);
+        mkv::EtatSortie etat{1280, 720};
         std::atomic<std::uint64_t> octets{0};
         for (int i = 0; i < images; i += 30) {
             // Filling the channel stands for the encoder's thread and is not measured.

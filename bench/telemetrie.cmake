@@ -1,6 +1,5 @@
 # Telemetry reader benchmarks. Data: bench/donnees/ (generated, not committed):
 #   generer_telemetrie bench/donnees/telemetrie.jsonl 300
-find_package(benchmark REQUIRED)
 set(BALISOR_BENCH_DONNEES_DIR ${CMAKE_CURRENT_LIST_DIR}/donnees)
 
 add_executable(generer_telemetrie ${CMAKE_CURRENT_LIST_DIR}/generer_telemetrie.cpp)

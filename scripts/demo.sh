@@ -53,6 +53,8 @@ population wallhack wallhack "$tricheurs" 5
 echo
 echo "== calibrage calibrer"
 "$calibrage" calibrer --cohorte "$cohorte" --sortie rapport.json calibration.jsonl
+# The same samples as a partial result, for the report's histograms.
+"$calibrage" calibrer --cohorte "$cohorte" --partiel calibration.partiel calibration.jsonl >/dev/null
 
 # One summary line from the calibrated control report and the one with the engine's defaults.
 taux() {
@@ -87,7 +89,7 @@ echo "(rapports dans $dossier)"
 echo
 echo "== rapport d'analyse"
 analyste=("$racine/outils/rapport-analyste" --sortie "$dossier/rapport-analyste.html"
-  --calibration rapport.json --propres "propres-reserves=controle-propres-reserves.json")
+  --calibration rapport.json --echantillons calibration.partiel --propres "propres-reserves=controle-propres-reserves.json")
 for nom in snap trigger wallhack; do
   analyste+=(--tricheurs "$nom=controle-$nom.json")
 done

@@ -17,6 +17,8 @@ paquets=(
   clang-16 libclang-rt-16-dev llvm-16
   # the compressed copies of the benchmark cohorts
   gzip zstd
+  # the cluster driver (outils/calibrage-grappe) and its tests: Dask, dask-scheduler, dask-worker
+  python3-distributed
   # Linux recording back end: X11 through xcb, FFmpeg's swscale and libavcodec (libx264)
   libxcb1-dev libxcb-res0-dev libxcb-shm0-dev libavcodec-dev libavutil-dev libswscale-dev
   # end-to-end checks: a private X server, a real client to record, independent file readers

@@ -18,7 +18,7 @@
 namespace capture {
 
 // Window handle as the platform gives it (HWND, X window id), read as a signed 64-bit
-// number; printed in that form by the bench.
+// number; printed in that form by the recording program.
 using PoigneeFenetre = std::int64_t;
 
 // The graphics device of one recording. Windows adds the ID3D11Device and its immediate

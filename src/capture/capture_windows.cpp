@@ -12,12 +12,12 @@
 #include <string_view>
 
 #include "capture/capture.hpp"
-#include "capture/demarrage_windows.hpp"
+#include "capture/capture_windows.hpp"
 #include "capture/gestionnaires_windows.hpp"
 #include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
-#include "commun/com_windows.hpp"
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/hresult.hpp"
 
 namespace capture {
 
@@ -113,6 +113,109 @@ public:
     }
 };
 
+// The steps of demarrer_capture_avec, in their order. What a failed step has built is in the
+// capture object, whose destruction undoes it.
+
+std::unexpected<Erreur> echec(HRESULT hr) { return std::unexpected(commun::erreur_hresult(hr)); }
+
+// The capture item of the window.
+std::expected<void, Erreur> creer_item(FabriquesCapture& fabriques, HWND fenetre, CaptureD3D& capture) {
+    Com<abi::IGraphicsCaptureItemInterop> interop;
+    if (HRESULT hr = fabriques.interop_item(interop); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (HRESULT hr = interop->CreateForWindow(fenetre, abi::IGraphicsCaptureItem::iid, capture.item_.put_void());
+        FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!capture.item_) {
+        return echec(E_POINTER);
+    }
+    return {};
+}
+
+// The runtime's view of our device.
+std::expected<Com<abi::IDirect3DDevice>, Erreur> peripherique_runtime(FabriquesCapture& fabriques,
+                                                                      const PeripheriqueD3D& d3d) {
+    Com<IDXGIDevice> dxgi;
+    if (HRESULT hr = d3d.peripherique.interroger(dxgi); FAILED(hr)) {
+        return echec(hr);
+    }
+    Com<IInspectable> inspectable;
+    if (HRESULT hr = fabriques.peripherique_winrt(dxgi.get(), inspectable); FAILED(hr)) {
+        return echec(hr);
+    }
+    Com<abi::IDirect3DDevice> peripherique_winrt;
+    if (HRESULT hr = inspectable.interroger(peripherique_winrt); FAILED(hr)) {
+        return echec(hr);
+    }
+    return peripherique_winrt;
+}
+
+// A free-threaded pool: events on system threads, no dispatcher needed.
+std::expected<void, Erreur> creer_pool(FabriquesCapture& fabriques, abi::IDirect3DDevice* peripherique_winrt,
+                                       abi::SizeInt32 taille, CaptureD3D& capture) {
+    Com<abi::IDirect3D11CaptureFramePoolStatics2> statiques;
+    if (HRESULT hr = fabriques.statiques_pool(statiques); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (HRESULT hr = statiques->CreateFreeThreaded(peripherique_winrt, abi::DirectXPixelFormat_B8G8R8A8UIntNormalized,
+                                                   nombre_tampons, taille, capture.pool_.put());
+        FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!capture.pool_) {
+        return echec(E_POINTER);
+    }
+    return {};
+}
+
+// Handlers; the sources keep their own references, ours go at the end of each block.
+std::expected<void, Erreur> brancher_gestionnaires(CaptureD3D& capture, const PeripheriqueD3D& d3d,
+                                                   const Com<abi::IDirect3DDevice>& peripherique_winrt,
+                                                   abi::SizeInt32 taille) {
+    {
+        auto gestionnaire = creer_gestionnaire_frame_arrived(d3d.peripherique, d3d.contexte, capture.etat_partage(),
+                                                             peripherique_winrt, taille);
+        EventRegistrationToken jeton{};
+        if (HRESULT hr = capture.pool_->add_FrameArrived(gestionnaire.get(), &jeton); FAILED(hr)) {
+            return echec(hr);
+        }
+        capture.jeton_frame_arrived_ = jeton;
+    }
+    {
+        auto gestionnaire = creer_gestionnaire_closed(capture.etat_partage());
+        EventRegistrationToken jeton{};
+        if (HRESULT hr = capture.item_->add_Closed(gestionnaire.get(), &jeton); FAILED(hr)) {
+            return echec(hr);
+        }
+        capture.jeton_closed_ = jeton;
+    }
+    return {};
+}
+
+std::expected<void, Erreur> creer_session(CaptureD3D& capture) {
+    if (HRESULT hr = capture.pool_->CreateCaptureSession(capture.item_.get(), capture.session_.put()); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!capture.session_) {
+        return echec(E_POINTER);
+    }
+    return {};
+}
+
+// Cursor and border: newer session interfaces, absent on older systems; ignored then.
+void regler_session(const CaptureD3D& capture, bool curseur) {
+    Com<abi::IGraphicsCaptureSession2> session2;
+    if (SUCCEEDED(capture.session_.interroger(session2)) && session2) {
+        (void)session2->put_IsCursorCaptureEnabled(static_cast<boolean>(curseur ? 1 : 0));
+    }
+    Com<abi::IGraphicsCaptureSession3> session3;
+    if (SUCCEEDED(capture.session_.interroger(session3)) && session3) {
+        (void)session3->put_IsBorderRequired(static_cast<boolean>(0));
+    }
+}
+
 }  // namespace
 
 FabriquesCapture& fabriques_systeme() {
@@ -130,99 +233,30 @@ std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture_avec(Fab
                                                                               PoigneeFenetre fenetre, bool curseur) {
     auto& d3d = static_cast<PeripheriqueD3D&>(peripherique);
     const HWND hwnd = reinterpret_cast<HWND>(static_cast<std::intptr_t>(fenetre));
-    auto echec = [](HRESULT hr) { return std::unexpected(commun::erreur_hresult(hr)); };
 
     auto capture = std::make_unique<CaptureD3D>(std::make_shared<EtatCapture>());
-
-    // 1. The capture item of the window.
-    Com<abi::IGraphicsCaptureItemInterop> interop;
-    if (HRESULT hr = fabriques.interop_item(interop); FAILED(hr)) {
-        return echec(hr);
+    if (auto r = creer_item(fabriques, hwnd, *capture); !r) {
+        return std::unexpected(r.error());
     }
-    if (HRESULT hr = interop->CreateForWindow(hwnd, abi::IGraphicsCaptureItem::iid, capture->item_.put_void());
-        FAILED(hr)) {
-        return echec(hr);
-    }
-    if (!capture->item_) {
-        return echec(E_POINTER);
-    }
-
-    // 2. Its size: the pool's first size and the handler's first "last content size".
+    // Its size: the pool's first size and the handler's first "last content size".
     abi::SizeInt32 taille{};
     if (HRESULT hr = capture->item_->get_Size(&taille); FAILED(hr)) {
         return echec(hr);
     }
-
-    // 3. The runtime's view of our device.
-    Com<IDXGIDevice> dxgi;
-    if (HRESULT hr = d3d.peripherique.interroger(dxgi); FAILED(hr)) {
-        return echec(hr);
+    auto peripherique_winrt = peripherique_runtime(fabriques, d3d);
+    if (!peripherique_winrt) {
+        return std::unexpected(peripherique_winrt.error());
     }
-    Com<IInspectable> inspectable;
-    if (HRESULT hr = fabriques.peripherique_winrt(dxgi.get(), inspectable); FAILED(hr)) {
-        return echec(hr);
+    if (auto r = creer_pool(fabriques, peripherique_winrt->get(), taille, *capture); !r) {
+        return std::unexpected(r.error());
     }
-    Com<abi::IDirect3DDevice> peripherique_winrt;
-    if (HRESULT hr = inspectable.interroger(peripherique_winrt); FAILED(hr)) {
-        return echec(hr);
+    if (auto r = brancher_gestionnaires(*capture, d3d, *peripherique_winrt, taille); !r) {
+        return std::unexpected(r.error());
     }
-
-    // 4. A free-threaded pool: events on system threads, no dispatcher needed.
-    Com<abi::IDirect3D11CaptureFramePoolStatics2> statiques;
-    if (HRESULT hr = fabriques.statiques_pool(statiques); FAILED(hr)) {
-        return echec(hr);
+    if (auto r = creer_session(*capture); !r) {
+        return std::unexpected(r.error());
     }
-    if (HRESULT hr = statiques->CreateFreeThreaded(peripherique_winrt.get(),
-                                                   abi::DirectXPixelFormat_B8G8R8A8UIntNormalized, nombre_tampons,
-                                                   taille, capture->pool_.put());
-        FAILED(hr)) {
-        return echec(hr);
-    }
-    if (!capture->pool_) {
-        return echec(E_POINTER);
-    }
-
-    // 6. Handlers; the sources keep their own references, ours go at the end of this scope.
-    {
-        auto gestionnaire = creer_gestionnaire_frame_arrived(d3d.peripherique, d3d.contexte, capture->etat_partage(),
-                                                             peripherique_winrt, taille);
-        EventRegistrationToken jeton{};
-        if (HRESULT hr = capture->pool_->add_FrameArrived(gestionnaire.get(), &jeton); FAILED(hr)) {
-            return echec(hr);
-        }
-        capture->jeton_frame_arrived_ = jeton;
-    }
-    {
-        auto gestionnaire = creer_gestionnaire_closed(capture->etat_partage());
-        EventRegistrationToken jeton{};
-        if (HRESULT hr = capture->item_->add_Closed(gestionnaire.get(), &jeton); FAILED(hr)) {
-            return echec(hr);
-        }
-        capture->jeton_closed_ = jeton;
-    }
-
-    // 7. The session.
-    if (HRESULT hr = capture->pool_->CreateCaptureSession(capture->item_.get(), capture->session_.put());
-        FAILED(hr)) {
-        return echec(hr);
-    }
-    if (!capture->session_) {
-        return echec(E_POINTER);
-    }
-
-    // 8. Cursor and border: newer session interfaces, absent on older systems; ignored then.
-    {
-        Com<abi::IGraphicsCaptureSession2> session2;
-        if (SUCCEEDED(capture->session_.interroger(session2)) && session2) {
-            (void)session2->put_IsCursorCaptureEnabled(static_cast<boolean>(curseur ? 1 : 0));
-        }
-        Com<abi::IGraphicsCaptureSession3> session3;
-        if (SUCCEEDED(capture->session_.interroger(session3)) && session3) {
-            (void)session3->put_IsBorderRequired(static_cast<boolean>(0));
-        }
-    }
-
-    // 9.
+    regler_session(*capture, curseur);
     if (HRESULT hr = capture->session_->StartCapture(); FAILED(hr)) {
         return echec(hr);
     }

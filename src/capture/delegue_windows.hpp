@@ -10,7 +10,7 @@
 #include <memory>
 #include <utility>
 
-#include "commun/com_windows.hpp"
+#include "commun/windows/com.hpp"
 
 namespace capture {
 

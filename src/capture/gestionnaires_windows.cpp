@@ -14,7 +14,7 @@
 
 #include "capture/delegue_windows.hpp"
 #include "capture/peripherique_windows.hpp"
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/hresult.hpp"
 
 namespace capture {
 

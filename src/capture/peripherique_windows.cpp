@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "capture/peripherique_windows.hpp"
-#include "commun/hresult_windows.hpp"
-#include "commun/texte_windows.hpp"
+#include "commun/windows/hresult.hpp"
+#include "commun/utf16.hpp"
 
 namespace capture {
 
@@ -31,8 +31,7 @@ std::string nom_adaptateur(const DXGI_ADAPTER_DESC1& description) {
     while (longueur < std::size(description.Description) && description.Description[longueur] != L'\0') {
         ++longueur;
     }
-    return commun::utf8_avec_pertes(
-        std::u16string_view(reinterpret_cast<const char16_t*>(description.Description), longueur));
+    return commun::utf8_depuis_utf16(commun::utf16(std::wstring_view(description.Description, longueur)));
 }
 
 }  // namespace

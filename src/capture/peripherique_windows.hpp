@@ -5,7 +5,7 @@
 #include <d3d11.h>
 
 #include "capture/capture.hpp"
-#include "commun/com_windows.hpp"
+#include "commun/windows/com.hpp"
 
 namespace capture {
 

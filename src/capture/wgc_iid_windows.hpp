@@ -3,7 +3,7 @@
 // them), as plain data so the unit tests can derive and compare them on any machine.
 #include <string_view>
 
-#include "commun/guid_windows.hpp"
+#include "commun/windows/guid.hpp"
 
 namespace capture::iids {
 

@@ -7,7 +7,7 @@
 #include "commun/erreur.hpp"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "commun/utf16.hpp"
 #endif
 
 namespace commun {
@@ -20,14 +20,8 @@ std::expected<detail::Fichier, std::string> ouvrir_fichier(const std::string& ch
     errno = 0;
 #ifdef _WIN32
     // The C runtime would read the path in the ANSI code page; go through UTF-16.
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, chemin.data(),
-                                      static_cast<int>(chemin.size()), nullptr, 0);
-    std::wstring large(static_cast<std::size_t>(n), L'\0');
-    if (n > 0) {
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, chemin.data(), static_cast<int>(chemin.size()),
-                            large.data(), n);
-    }
-    std::FILE* f = (n > 0 || chemin.empty()) ? _wfopen(large.c_str(), ecriture ? L"wb" : L"rb") : nullptr;
+    const auto chemin_utf16 = utf16_depuis_utf8(chemin, Invalides::refuser);
+    std::FILE* f = chemin_utf16 ? _wfopen(large(*chemin_utf16), ecriture ? L"wb" : L"rb") : nullptr;
     if (f == nullptr && errno == 0) errno = EINVAL;
 #else
     std::FILE* f = std::fopen(chemin.c_str(), ecriture ? "wb" : "rb");

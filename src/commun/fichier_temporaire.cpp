@@ -11,8 +11,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "commun/hresult_windows.hpp"
-#include "commun/temporaire_windows.hpp"
+#include "commun/windows/hresult.hpp"
+#include "commun/windows/temporaire.hpp"
 #else
 #include <fcntl.h>
 #include <unistd.h>

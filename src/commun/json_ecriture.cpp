@@ -181,4 +181,32 @@ void EcrivainJson::nul() {
     sortie_ += "null";
 }
 
+void ecrire(EcrivainJson& e, const Schema& schema, const void* enregistrement) {
+    e.debut_objet();
+    for (const Champ& c : schema.champs) {
+        e.cle(c.nom);
+        const void* membre = c.lire(enregistrement);
+        switch (c.genre) {
+        case Genre::texte: e.chaine(*static_cast<const std::string*>(membre)); break;
+        case Genre::texte_optionnel:
+            e.chaine_optionnelle(*static_cast<const std::optional<std::string>*>(membre));
+            break;
+        case Genre::booleen: e.booleen(*static_cast<const bool*>(membre)); break;
+        case Genre::i32: e.entier(*static_cast<const std::int32_t*>(membre)); break;
+        case Genre::i64: e.entier(*static_cast<const std::int64_t*>(membre)); break;
+        case Genre::u64: e.naturel(*static_cast<const std::uint64_t*>(membre)); break;
+        case Genre::f64: e.flottant(*static_cast<const double*>(membre)); break;
+        case Genre::enregistrement: ecrire(e, *c.sous_schema, membre); break;
+        case Genre::liste:
+            e.debut_tableau();
+            for (std::size_t i = 0; const void* element = c.element(membre, i); ++i) {
+                ecrire(e, *c.sous_schema, element);
+            }
+            e.fin_tableau();
+            break;
+        }
+    }
+    e.fin_objet();
+}
+
 }  // namespace commun::json

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "commun/json_schema.hpp"
+
 namespace commun::json {
 
 // Appends the JSON form of a double (`null` when not finite).
@@ -44,5 +46,14 @@ private:
     // the usual shallow depths in its inline buffer, so no allocation per frame.
     std::string pile_;
 };
+
+// Writes `enregistrement` as an object: the keys of its schema in their order, under their first
+// form, each value as its member's type says (an absent optional text as null); nested records
+// and lists by their own schemas.
+void ecrire(EcrivainJson& ecrivain, const Schema& schema, const void* enregistrement);
+
+template <class T> void ecrire(EcrivainJson& ecrivain, const Schema& schema, const T& enregistrement) {
+    ecrire(ecrivain, schema, static_cast<const void*>(&enregistrement));
+}
 
 }  // namespace commun::json

@@ -4,6 +4,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include "commun/utf16.hpp"
 #else
 #include <pthread.h>
 #endif
@@ -22,10 +24,7 @@ inline void nommer_fil_courant(const std::string& nom) {
     if (adresse == nullptr) {
         return;
     }
-    const int n = MultiByteToWideChar(CP_UTF8, 0, nom.data(), static_cast<int>(nom.size()), nullptr, 0);
-    std::wstring large(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, nom.data(), static_cast<int>(nom.size()), large.data(), n);
-    reinterpret_cast<Fonction>(adresse)(GetCurrentThread(), large.c_str());
+    reinterpret_cast<Fonction>(adresse)(GetCurrentThread(), large(utf16_depuis_utf8(nom)));
 #elif defined(__linux__)
     // The kernel keeps 15 bytes of a thread name.
     pthread_setname_np(pthread_self(), nom.substr(0, 15).c_str());

@@ -11,6 +11,7 @@
 #include "commun/json_lecture.hpp"
 #include "commun/temps_utc.hpp"
 #include "comportement/detecteurs.hpp"
+#include "comportement/partiel.hpp"
 #include "comportement/validation.hpp"
 
 namespace comportement {
@@ -260,7 +261,8 @@ ResultatLotCalibration calibrer_lot(const LotCompact& lot, Atelier& atelier) {
 namespace {
 
 void prolonger(std::vector<double>& liste, std::vector<double>&& suite) {
-    if (liste.empty()) {
+    // Room made for partials still to come is kept.
+    if (liste.empty() && liste.capacity() < suite.size()) {
         liste = std::move(suite);
     } else {
         liste.insert(liste.end(), suite.begin(), suite.end());
@@ -297,6 +299,8 @@ void AccumulateurCalibration::ajouter(AccumulateurCalibration&& suite) {
     trames += suite.trames;
     refus = std::move(suite.refus);
     prolonger(echantillons, std::move(suite.echantillons));
+    sources.insert(sources.end(), std::make_move_iterator(suite.sources.begin()),
+                   std::make_move_iterator(suite.sources.end()));
 }
 
 std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const LotTrames> lots,
@@ -315,6 +319,9 @@ namespace {
 
 class TraitementCalibration final : public Traitement {
 public:
+    explicit TraitementCalibration(std::span<const std::string> chemins)
+        : partiels(chemins.size()), prevision_(chemins) {}
+
     struct Lot final : Resultat {
         ResultatLotCalibration r;
         std::size_t octets() const override {
@@ -342,20 +349,43 @@ public:
 
     void recevoir(std::unique_ptr<Resultat> r) override { calibration.ajouter(std::move(static_cast<Lot&>(*r).r)); }
 
+    std::expected<std::uint64_t, std::string> recevoir_partiel(std::size_t fichier, commun::SourceOctets& source,
+                                                               std::optional<std::uint64_t> taille) override {
+        const std::uint64_t avant = places();
+        partiels[fichier].emplace();
+        DestinationPartiel d;
+        d.commande = CommandePartiel::calibrer;
+        d.sources = &*partiels[fichier];
+        d.calibration = &calibration;
+        d.apres = prevision_.apres(fichier);
+        if (auto r = lire_partiel(source, taille, d); !r) return std::unexpected(std::move(r.error()));
+        if (calibration.refus) refus_vu_.store(true, std::memory_order_relaxed);
+        return (places() - avant) * sizeof(double);
+    }
+
     AccumulateurCalibration calibration;
+    std::vector<std::optional<std::vector<std::string>>> partiels;  // each partial's sources, by file
 
 private:
+    std::uint64_t places() const {
+        const EchantillonsMetriques& e = calibration.echantillons;
+        return e.visibleAngularVelocityDegPerSec.capacity() + e.absAngularAccelerationDegPerSec2.capacity() +
+            e.visibilityToActionReactionMs.capacity() + e.movingVisibleTargetErrorDeg.capacity();
+    }
+
     mutable std::atomic<bool> refus_vu_{false};
+    PrevisionPartiels prevision_;
 };
 
 }  // namespace
 
 std::expected<AccumulateurCalibration, std::string> calibrer_fichiers(std::span<const std::string> chemins,
                                                                       const ReglagesLecture& reglages) {
-    TraitementCalibration t;
+    TraitementCalibration t(chemins);
     if (auto r = traiter_fichiers(chemins, &t, reglages); !r) {
         return std::unexpected(std::move(r.error()));
     }
+    t.calibration.sources = sources_a_plat(chemins, t.partiels);
     return std::move(t.calibration);
 }
 

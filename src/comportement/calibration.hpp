@@ -97,12 +97,14 @@ ResultatLotCalibration calibrer_lot(const LotCompact& lot, Atelier& atelier);
 
 // A calibration in progress, fed batch by batch in batch order: the first refusal ends it, and the
 // batches after it are ignored. It holds everything the report is built from, so two of them made
-// from consecutive runs of batches add up to the one made from all of them.
+// from consecutive runs of batches add up to the one made from all of them; written out, it is a
+// partial result (partiel.hpp).
 struct AccumulateurCalibration {
     std::uint64_t matchs = 0;           // valid batches before the refusal
     std::uint64_t trames = 0;           // their frames
     std::optional<std::string> refus;   // the first refusal
     EchantillonsMetriques echantillons; // their samples, in batch order
+    std::vector<std::string> sources;   // the telemetry files it was made from, when it was made from files
 
     void ajouter(ResultatLotCalibration&& lot);
     // The batches of `suite` follow those already added.
@@ -120,7 +122,8 @@ std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const Lot
                                                              std::string_view cohorte);
 
 // The batches of the files, read by traiter_fichiers, through one AccumulateurCalibration in the order
-// calibrer_lots takes them. Errors: the reading's.
+// calibrer_lots takes them; a calibration partial among the files counts as the batches it was made from,
+// in its place. Errors: the reading's (a partial's faults included).
 std::expected<AccumulateurCalibration, std::string> calibrer_fichiers(std::span<const std::string> chemins,
                                                                       const ReglagesLecture& reglages);
 

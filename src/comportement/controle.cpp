@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "commun/json_ecriture.hpp"
+#include "comportement/partiel.hpp"
 
 namespace comportement {
 
@@ -55,7 +56,9 @@ void AccumulateurControle::ajouter(std::optional<LigneControle>&& ligne) {
 
 void AccumulateurControle::ajouter(AccumulateurControle&& suite) {
     invalides += suite.invalides;
-    if (lignes.empty()) {
+    sources.insert(sources.end(), std::make_move_iterator(suite.sources.begin()),
+                   std::make_move_iterator(suite.sources.end()));
+    if (lignes.empty() && lignes.capacity() < suite.lignes.size()) {
         lignes = std::move(suite.lignes);
     } else {
         lignes.insert(lignes.end(), std::make_move_iterator(suite.lignes.begin()),
@@ -92,7 +95,8 @@ namespace {
 
 class TraitementControle final : public Traitement {
 public:
-    explicit TraitementControle(const EngineThresholds& seuils) : seuils_(seuils) {}
+    TraitementControle(const EngineThresholds& seuils, std::span<const std::string> chemins)
+        : partiels(chemins.size()), seuils_(seuils), prevision_(chemins) {}
 
     struct Lot final : Resultat {
         std::optional<LigneControle> ligne;
@@ -114,10 +118,39 @@ public:
 
     void recevoir(std::unique_ptr<Resultat> r) override { controle.ajouter(std::move(static_cast<Lot&>(*r).ligne)); }
 
+    std::expected<std::uint64_t, std::string> recevoir_partiel(std::size_t fichier, commun::SourceOctets& source,
+                                                               std::optional<std::uint64_t> taille) override {
+        const std::size_t places = controle.lignes.capacity();
+        const std::size_t debut = controle.lignes.size();
+        std::optional<EngineThresholds> seuils;
+        partiels[fichier].emplace();
+        DestinationPartiel d;
+        d.commande = CommandePartiel::controler;
+        d.sources = &*partiels[fichier];
+        d.controle = &controle;
+        d.seuils = &seuils;
+        d.apres = prevision_.apres(fichier);
+        if (auto r = lire_partiel(source, taille, d); !r) return std::unexpected(std::move(r.error()));
+        // Lines analysed with other thresholds are not those of this run.
+        if (!seuils) return std::unexpected(std::string("résultat partiel calculé sans seuils (--rapport illisible)"));
+        if (!memes_seuils_partiel(*seuils, seuils_)) {
+            return std::unexpected(std::string("résultat partiel calculé avec d'autres seuils"));
+        }
+        std::uint64_t octets = (controle.lignes.capacity() - places) * sizeof(LigneControle);
+        for (std::size_t k = debut; k < controle.lignes.size(); ++k) {
+            const LigneControle& l = controle.lignes[k];
+            octets += l.matchId.capacity() + l.joueurId.capacity() + l.niveau.capacity() +
+                l.categories.capacity() * sizeof(std::string);
+        }
+        return octets;
+    }
+
     AccumulateurControle controle;
+    std::vector<std::optional<std::vector<std::string>>> partiels;  // each partial's sources, by file
 
 private:
     EngineThresholds seuils_;
+    PrevisionPartiels prevision_;
 };
 
 }  // namespace
@@ -125,10 +158,11 @@ private:
 std::expected<AccumulateurControle, std::string> controler_fichiers(std::span<const std::string> chemins,
                                                                     const EngineThresholds& seuils,
                                                                     const ReglagesLecture& reglages) {
-    TraitementControle t(seuils);
+    TraitementControle t(seuils, chemins);
     if (auto r = traiter_fichiers(chemins, &t, reglages); !r) {
         return std::unexpected(std::move(r.error()));
     }
+    t.controle.sources = sources_a_plat(chemins, t.partiels);
     return std::move(t.controle);
 }
 

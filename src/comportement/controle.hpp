@@ -41,10 +41,12 @@ std::optional<LigneControle> controler_lot(const LotTrames& lot, const EngineThr
 std::optional<LigneControle> controler_lot(const LotCompact& lot, const EngineThresholds& seuils, Atelier& atelier);
 
 // A control run in progress, fed batch by batch in batch order. It holds everything the report is built
-// from, so two of them made from consecutive runs of batches add up to the one made from all of them.
+// from, so two of them made from consecutive runs of batches add up to the one made from all of them;
+// written out with its thresholds, it is a partial result (partiel.hpp).
 struct AccumulateurControle {
     std::uint64_t invalides = 0;
     std::vector<LigneControle> lignes;  // in batch order
+    std::vector<std::string> sources;   // the telemetry files it was made from, when it was made from files
 
     void ajouter(std::optional<LigneControle>&& ligne);
     // The batches of `suite` follow those already added.
@@ -59,7 +61,9 @@ RapportControle rapport_controle(AccumulateurControle&& controle);
 RapportControle controler_lots(std::span<const LotTrames> lots, const EngineThresholds& seuils);
 
 // The batches of the files, read by traiter_fichiers, through one AccumulateurControle in the order
-// controler_lots takes them. Errors: the reading's.
+// controler_lots takes them; a control partial among the files counts as the batches it was made from, in
+// its place. Errors: the reading's (a partial's faults included), a partial made with other thresholds
+// (memes_seuils_partiel) or with none.
 std::expected<AccumulateurControle, std::string> controler_fichiers(std::span<const std::string> chemins,
                                                                     const EngineThresholds& seuils,
                                                                     const ReglagesLecture& reglages);

@@ -14,10 +14,6 @@
 
 namespace comportement {
 
-// The JSON form of a frame: 19 optional keys, each also accepted with an
-// upper-case first letter; the array form gives the values in that order.
-const commun::json::Schema& schema_trame();
-
 // One frame from one JSON document; the error is the JSON reader's message.
 std::expected<TrameTelemetrie, std::string> trame_depuis_json(std::string_view texte);
 

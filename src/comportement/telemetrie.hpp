@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "commun/json_schema.hpp"
+
 namespace comportement {
 
 struct TrameTelemetrie {
@@ -28,6 +30,10 @@ struct TrameTelemetrie {
     std::optional<std::string> acquisitionMode;
     double acquisitionConfidence = 1.0;
 };
+
+// The JSON form of a frame, for reading and writing: 19 keys in this order, each also accepted
+// with an upper-case first letter; the array form gives the values in that order.
+const commun::json::Schema& schema_trame();
 
 // Frames sorted by timestampMs ascending (stable).
 struct LotTrames {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -12,15 +13,94 @@
 #include <utility>
 #include <vector>
 
+#include "commun/entree.hpp"
 #include "commun/morceaux.hpp"
 #include "comportement/debordement.hpp"
 #include "comportement/lecture_telemetrie.hpp"
+#include "comportement/partiel.hpp"
 
 namespace comportement {
 
 namespace {
 
 using Resultat = Traitement::Resultat;
+
+// A file's first bytes, read ahead to tell a partial result from telemetry, then given back.
+class SourceEntamee final : public commun::SourceOctets {
+public:
+    explicit SourceEntamee(commun::SourceOctets& source) : source_(source) {}
+    // As many bytes as a signature, fewer at the end of the input.
+    std::expected<std::span<const char>, std::string> debut() {
+        while (n_ < debut_.size()) {
+            auto r = source_.lire(std::span<char>(debut_).subspan(n_));
+            if (!r) return std::unexpected(std::move(r.error()));
+            if (*r == 0) break;
+            n_ += *r;
+        }
+        return std::span<const char>(debut_.data(), n_);
+    }
+    std::expected<std::size_t, std::string> lire(std::span<char> tampon) override {
+        if (rendus_ == n_ || tampon.empty()) return source_.lire(tampon);
+        const std::size_t k = std::min(tampon.size(), n_ - rendus_);
+        std::memcpy(tampon.data(), debut_.data() + rendus_, k);
+        rendus_ += k;
+        if (k == tampon.size()) return k;
+        // The rest of the buffer from the file; its error, if any, comes at the next call.
+        auto r = source_.lire(tampon.subspan(k));
+        return k + (r ? *r : 0);
+    }
+
+private:
+    commun::SourceOctets& source_;
+    std::array<char, kSignaturePartiel.size()> debut_{};
+    std::size_t n_ = 0;
+    std::size_t rendus_ = 0;
+};
+
+// Whether an opened file is a partial result: only an uncompressed one may be.
+std::expected<bool, std::string> partiel_ouvert(commun::Entree& entree, SourceEntamee& source) {
+    if (entree.compression() != commun::Compression::aucune) return false;
+    auto debut = source.debut();
+    if (!debut) return std::unexpected(std::move(debut.error()));
+    return est_partiel(*debut);
+}
+
+// The bytes of the file consumed, told to the progress line as a partial is read.
+class SourceSuivie final : public commun::SourceOctets {
+public:
+    SourceSuivie(commun::SourceOctets& source, const commun::Entree& entree, const ReglagesLecture& r, std::uint64_t vus)
+        : source_(source), entree_(entree), r_(r), vus_(vus) {}
+    std::expected<std::size_t, std::string> lire(std::span<char> tampon) override {
+        auto n = source_.lire(tampon);
+        if (r_.progression) {
+            const std::uint64_t lus = entree_.octets_lus();
+            r_.progression(lus - vus_);
+            vus_ = lus;
+        }
+        return n;
+    }
+
+private:
+    commun::SourceOctets& source_;
+    const commun::Entree& entree_;
+    const ReglagesLecture& r_;
+    std::uint64_t vus_;
+};
+
+// A partial among the files: to the traitement, or only checked without one. Returns the memory it holds.
+std::expected<std::uint64_t, std::string> lire_partiel_pour(Traitement* t, std::size_t fichier, SourceEntamee& source,
+                                                             commun::Entree& entree, const ReglagesLecture& r,
+                                                             std::uint64_t vus, const std::string& chemin) {
+    SourceSuivie suivie(source, entree, r, vus);
+    std::expected<std::uint64_t, std::string> lu = 0;
+    if (t != nullptr) {
+        lu = t->recevoir_partiel(fichier, suivie, entree.taille());
+    } else if (auto v = lire_partiel(suivie, entree.taille(), DestinationPartiel{}); !v) {
+        lu = std::unexpected(std::move(v.error()));
+    }
+    if (!lu) return std::unexpected(chemin + " : " + lu.error());
+    return lu;
+}
 
 // A result of a spilled file: partitions come back in any order, the key puts it back in place.
 struct ResultatCle {
@@ -70,13 +150,22 @@ std::uint64_t estimation_fichier(std::uint64_t tenu, std::uint64_t lus, std::uin
 
 class Sequentiel {
 public:
-    Sequentiel(Traitement* t, const ReglagesLecture& r) : t_(t), r_(r) {}
+    Sequentiel(Traitement* t, const ReglagesLecture& r) : t_(t && t->analyse() ? t : nullptr), partiels_(t), r_(r) {}
 
-    std::expected<void, std::string> fichier(const std::string& chemin) {
+    std::expected<void, std::string> fichier(std::size_t i, const std::string& chemin) {
         auto source = ouvrir_telemetrie(chemin);
         if (!source) return std::unexpected(chemin + " : replay illisible : " + source.error());
+        SourceEntamee entamee(**source);
+        auto partiel = partiel_ouvert(**source, entamee);
+        if (!partiel) return std::unexpected(chemin + " : replay illisible : " + partiel.error());
+        if (*partiel) {
+            auto gardes = lire_partiel_pour(partiels_, i, entamee, **source, r_, 0, chemin);
+            if (!gardes) return std::unexpected(std::move(gardes.error()));
+            permanent_ += *gardes;
+            return {};
+        }
         const std::size_t taille = r_.taille_morceau;
-        commun::Decoupeur decoupeur(**source, taille, lignes_par_morceau(taille));
+        commun::Decoupeur decoupeur(entamee, taille, lignes_par_morceau(taille));
         ReserveTrames reserve;
         std::optional<Debordement> deborde;
         std::uint64_t lignes = 0;
@@ -168,7 +257,8 @@ private:
         return {};
     }
 
-    Traitement* t_;
+    Traitement* t_;         // the batches' (none when they are only checked)
+    Traitement* partiels_;  // the partials'
     const ReglagesLecture& r_;
     LecteurMorceaux lecteur_;
     Atelier atelier_;
@@ -236,7 +326,8 @@ enum Priorite : std::size_t { kUrgent = 0, kAnalyse = 1, kLecture = 2 };
 class Parallele {
 public:
     Parallele(std::span<const std::string> chemins, Traitement* t, const ReglagesLecture& r)
-        : t_(t),
+        : t_(t && t->analyse() ? t : nullptr),
+          partiels_(t),
           r_(r),
           fichiers_(chemins.size()),
           lecteurs_max_(std::max<std::size_t>(1, (r.fils + 2) / 3)),
@@ -265,6 +356,14 @@ public:
                 }
                 if (!fichiers_[j].lu) break;
             }
+            if (livres_ < fichiers_.size() && fichiers_[livres_].partiel) {
+                if (auto r = livrer_partiel(l); !r) {
+                    arret_ = true;
+                    pool_.vider();
+                    return r;
+                }
+                continue;
+            }
             if (livres_ < fichiers_.size() && fichiers_[livres_].termine) {
                 livrer(l);
                 continue;
@@ -287,7 +386,10 @@ private:
     struct Fichier {
         std::string chemin;
         std::unique_ptr<commun::Entree> source;        // the reading task's
+        std::unique_ptr<SourceEntamee> entamee;        // the reading task's: the source, its first bytes given back
         std::unique_ptr<commun::Decoupeur> decoupeur;  // the reading task's
+        // A partial result: opened by the reading task, read when its turn to be handed over comes.
+        bool partiel = false;
         std::uint64_t vus = 0;                         // the reading task's: file bytes told to the progress
         std::uint64_t taille = 0;
         std::uint64_t octets_lus = 0;
@@ -343,14 +445,14 @@ private:
         for (std::size_t j = livres_; j < ouverts_; ++j) {
             const Fichier& f = fichiers_[j];
             relecture = relecture || (f.lu && f.deborde && !f.termine);
-            en_lecture += !f.lu && !f.erreur ? 1 : 0;
+            en_lecture += !f.lu && !f.erreur && !f.partiel ? 1 : 0;
             en_vol += f.lus - f.valides;
         }
         for (; !relecture && ouverts_ < fichiers_.size() && en_lecture < lecteurs_max_; ++en_lecture) ++ouverts_;
         bool premier = true;
         for (std::size_t i = livres_; i < ouverts_ && en_vol < limite_vol_; ++i) {
             Fichier& f = fichiers_[i];
-            if (f.lu || f.erreur) continue;
+            if (f.lu || f.erreur || f.partiel) continue;
             const bool ancien = std::exchange(premier, false);
             if (f.lecture_active || f.lecture_finie) continue;
             const std::uint64_t place = place_morceau();
@@ -413,16 +515,36 @@ private:
         }
         std::optional<std::string> erreur_lecture;
         bool fin = false;
+        bool partiel = false;
         if (!f.decoupeur) {
             auto source = ouvrir_telemetrie(f.chemin);
             if (!source) {
                 erreur_lecture = std::move(source.error());
             } else {
                 f.source = std::move(*source);
-                f.decoupeur = std::make_unique<commun::Decoupeur>(*f.source, r_.taille_morceau,
-                                                                  lignes_par_morceau(r_.taille_morceau));
+                f.entamee = std::make_unique<SourceEntamee>(*f.source);
                 f.taille = f.source->taille().value_or(0);
+                auto p = partiel_ouvert(*f.source, *f.entamee);
+                if (!p) {
+                    erreur_lecture = std::move(p.error());
+                } else if (*p) {
+                    partiel = true;
+                } else {
+                    f.decoupeur = std::make_unique<commun::Decoupeur>(*f.entamee, r_.taille_morceau,
+                                                                      lignes_par_morceau(r_.taille_morceau));
+                }
             }
+        }
+        if (partiel) {
+            std::lock_guard g(m_);
+            f.lecture_active = false;
+            f.lecture_finie = true;
+            f.partiel = true;
+            utilise_ -= place;
+            rendre(std::move(tampon));
+            cv_.notify_all();
+            planifier();
+            return;
         }
         if (!erreur_lecture) {
             auto suite = f.decoupeur->suivant(tampon);
@@ -712,6 +834,25 @@ private:
         return arret_;
     }
 
+    // File livres_, a partial, read into the traitement without the lock.
+    std::expected<void, std::string> livrer_partiel(std::unique_lock<std::mutex>& l) {
+        const std::size_t i = livres_;
+        Fichier& f = fichiers_[i];
+        l.unlock();
+        auto gardes = lire_partiel_pour(partiels_, i, *f.entamee, *f.source, r_, f.vus, f.chemin);
+        f.entamee.reset();
+        f.source.reset();
+        l.lock();
+        if (!gardes) return std::unexpected(std::move(gardes.error()));
+        f.lu = true;
+        f.termine = true;
+        utilise_ += *gardes;
+        permanent_ += *gardes;
+        ++livres_;
+        planifier();
+        return {};
+    }
+
     // File livres_'s results to the traitement, in batch order, without the lock.
     void livrer(std::unique_lock<std::mutex>& l) {
         Fichier& f = fichiers_[livres_];
@@ -726,7 +867,8 @@ private:
         planifier();
     }
 
-    Traitement* t_;
+    Traitement* t_;         // the batches' (none when they are only checked)
+    Traitement* partiels_;  // the partials'
     const ReglagesLecture& r_;
     std::mutex m_;
     std::condition_variable cv_;  // the calling thread waits on it
@@ -762,8 +904,8 @@ std::expected<void, std::string> traiter_fichiers(std::span<const std::string> c
                                                   const ReglagesLecture& reglages) {
     if (reglages.fils <= 1) {
         Sequentiel s(traitement, reglages);
-        for (const std::string& chemin : chemins) {
-            if (auto r = s.fichier(chemin); !r) return r;
+        for (std::size_t i = 0; i < chemins.size(); ++i) {
+            if (auto r = s.fichier(i, chemins[i]); !r) return r;
         }
         return {};
     }

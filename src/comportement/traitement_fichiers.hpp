@@ -13,9 +13,11 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
+#include "commun/fichier.hpp"
 #include "comportement/lecture_morceaux.hpp"
 #include "comportement/trame_compacte.hpp"
 
@@ -45,12 +47,21 @@ public:
     virtual std::unique_ptr<Resultat> analyser(const LotCompact& lot, Atelier& atelier) const = 0;
     // On the calling thread, in batch order.
     virtual void recevoir(std::unique_ptr<Resultat> resultat) = 0;
+    // A partial result among the files (a file that starts with its signature), read from its first byte in
+    // its place among the batches, on the calling thread. `fichier`: its index among the paths; `taille`:
+    // the file's size, when known. Returns the memory it added to what is kept; the error is the text after
+    // "<chemin> : ".
+    virtual std::expected<std::uint64_t, std::string> recevoir_partiel(std::size_t fichier, commun::SourceOctets& source,
+                                                                       std::optional<std::uint64_t> taille) = 0;
+    // False: the files are only checked, their batches neither analysed nor handed over (partials still
+    // come to recevoir_partiel).
+    virtual bool analyse() const { return true; }
 };
 
 // Reads `chemins` in order, every line checked as lire_replay checks it, and hands each batch's result to
-// `traitement`; without one, the files are only checked. Errors: the first file error in argument order,
-// "<chemin> : " + lire_replay's message; a spill that cannot be written or read back,
-// "<dossier> : <description>".
+// `traitement`, and each partial result among them; without one, the files are only checked (partials of
+// either command). Errors: the first file error in argument order, "<chemin> : " + lire_replay's message or
+// the partial's fault; a spill that cannot be written or read back, "<dossier> : <description>".
 std::expected<void, std::string> traiter_fichiers(std::span<const std::string> chemins, Traitement* traitement,
                                                   const ReglagesLecture& reglages);
 

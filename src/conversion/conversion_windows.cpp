@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "capture/peripherique_windows.hpp"
-#include "commun/com_windows.hpp"
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/hresult.hpp"
 #include "conversion/conversion.hpp"
-#include "conversion/sortie_windows.hpp"
+#include "conversion/conversion_windows.hpp"
 
 namespace conversion {
 

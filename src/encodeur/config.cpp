@@ -9,6 +9,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include "commun/utf16.hpp"
 #endif
 
 namespace encodeur {
@@ -86,12 +88,9 @@ std::string message_aucun_encodeur(std::string_view nom_carte) {
 VariableEnv lire_variable(const char* nom) {
     VariableEnv v;
 #if defined(_WIN32)
-    std::wstring nom_large;
-    for (const char* p = nom; *p != '\0'; ++p) {
-        nom_large.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
-    }
+    const std::u16string nom_utf16 = commun::utf16_depuis_utf8(nom);
     SetLastError(ERROR_SUCCESS);
-    DWORD n = GetEnvironmentVariableW(nom_large.c_str(), nullptr, 0);
+    DWORD n = GetEnvironmentVariableW(commun::large(nom_utf16), nullptr, 0);
     if (n == 0) {
         // 0 also answers an empty value: only ERROR_ENVVAR_NOT_FOUND means absent.
         if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
@@ -101,29 +100,14 @@ VariableEnv lire_variable(const char* nom) {
         return v;
     }
     std::wstring valeur(n, L'\0');
-    n = GetEnvironmentVariableW(nom_large.c_str(), valeur.data(), n);
+    n = GetEnvironmentVariableW(commun::large(nom_utf16), valeur.data(), n);
     valeur.resize(n);
-    for (std::size_t i = 0; i < valeur.size(); ++i) {
-        const auto u = static_cast<std::uint16_t>(valeur[i]);
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 1 < valeur.size() && static_cast<std::uint16_t>(valeur[i + 1]) >= 0xDC00 &&
-                static_cast<std::uint16_t>(valeur[i + 1]) <= 0xDFFF) {
-                ++i;
-                continue;
-            }
-            v.etat = VariableEnv::Etat::non_unicode;
-            return v;
-        }
-        if (u >= 0xDC00 && u <= 0xDFFF) {
-            v.etat = VariableEnv::Etat::non_unicode;
-            return v;
-        }
+    auto texte = commun::utf8_depuis_utf16(commun::utf16(valeur), commun::Invalides::refuser);
+    if (!texte) {
+        v.etat = VariableEnv::Etat::non_unicode;
+        return v;
     }
-    const int taille = WideCharToMultiByte(CP_UTF8, 0, valeur.data(), static_cast<int>(valeur.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    v.valeur.resize(static_cast<std::size_t>(taille));
-    WideCharToMultiByte(CP_UTF8, 0, valeur.data(), static_cast<int>(valeur.size()), v.valeur.data(), taille,
-                        nullptr, nullptr);
+    v.valeur = std::move(*texte);
     v.etat = VariableEnv::Etat::presente;
 #else
     const char* brut = std::getenv(nom);

@@ -13,8 +13,9 @@
 namespace encodeur {
 
 struct ConfigEncodeur {
-    std::uint32_t largeur = 1280;
-    std::uint32_t hauteur = 720;
+    // The recording's output size, given by the recording (config_enregistrement).
+    std::uint32_t largeur = 0;
+    std::uint32_t hauteur = 0;
     std::uint32_t images_par_seconde = 30;
     std::uint32_t debit_kbps = 2500;
     std::uint32_t gop_secondes = 2;

@@ -26,7 +26,7 @@ struct EncodeurMateriel::Etat {
     bool arrete = false;
 };
 
-void EncodeurMateriel::boucle_evenements(Etat& etat, commun::Emetteur<commun::ImageEncodee> emetteur) {
+void EncodeurMateriel::boucle_evenements(Etat& etat, pipeline::Emetteur<pipeline::ImageEncodee> emetteur) {
     commun::nommer_fil_courant("encodeur-evenements");
     TransformeAsync& transformee = *etat.transformee;
     transformee.initialiser_fil();
@@ -64,7 +64,7 @@ void EncodeurMateriel::boucle_evenements(Etat& etat, commun::Emetteur<commun::Im
 
 std::expected<EncodeurMateriel, commun::Erreur> EncodeurMateriel::creer(
     std::unique_ptr<TransformeAsync> transformee, std::uint32_t images_par_seconde,
-    commun::Emetteur<commun::ImageEncodee> emetteur) {
+    pipeline::Emetteur<pipeline::ImageEncodee> emetteur) {
     auto etat = std::make_unique<Etat>();
     etat->transformee = std::move(transformee);
     etat->images_par_seconde = images_par_seconde;

@@ -13,11 +13,11 @@
 #include <thread>
 
 #include "capture/capture.hpp"
-#include "commun/canal.hpp"
 #include "commun/erreur.hpp"
-#include "commun/image_encodee.hpp"
 #include "conversion/conversion.hpp"
 #include "encodeur/config.hpp"
+#include "pipeline/canal.hpp"
+#include "pipeline/image_encodee.hpp"
 
 namespace encodeur {
 
@@ -46,7 +46,7 @@ public:
     // Time and duration 0 when absent; `cle` from the clean-point attribute. An error means
     // the transform can give no more output (its new output format could not be set, for
     // instance): the recording ends with it.
-    virtual std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() = 0;
+    virtual std::expected<std::optional<pipeline::ImageEncodee>, commun::Erreur> collecter_sortie() = 0;
     // End of stream, end of streaming, detach the device; failures ignored. Called once,
     // after the event thread has ended.
     virtual void terminer_flux() = 0;
@@ -84,7 +84,7 @@ public:
     // cannot be started (the system's error).
     static std::expected<EncodeurMateriel, commun::Erreur> creer(std::unique_ptr<TransformeAsync> transformee,
                                                                  std::uint32_t images_par_seconde,
-                                                                 commun::Emetteur<commun::ImageEncodee> emetteur);
+                                                                 pipeline::Emetteur<pipeline::ImageEncodee> emetteur);
 
     EncodeurMateriel(EncodeurMateriel&&) noexcept;
     EncodeurMateriel& operator=(EncodeurMateriel&&) noexcept;
@@ -112,7 +112,7 @@ private:
     struct Etat;
     explicit EncodeurMateriel(std::unique_ptr<Etat> etat);
     // Body of the thread "encodeur-evenements".
-    static void boucle_evenements(Etat& etat, commun::Emetteur<commun::ImageEncodee> emetteur);
+    static void boucle_evenements(Etat& etat, pipeline::Emetteur<pipeline::ImageEncodee> emetteur);
     void arreter_interne();
     std::unique_ptr<Etat> etat_;
 };

@@ -19,15 +19,15 @@
 #include <vector>
 
 #include "capture/peripherique_windows.hpp"
-#include "commun/com_windows.hpp"
-#include "commun/console_windows.hpp"
-#include "commun/hresult_windows.hpp"
-#include "commun/texte_windows.hpp"
-#include "conversion/sortie_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/console.hpp"
+#include "commun/windows/hresult.hpp"
+#include "commun/utf16.hpp"
+#include "conversion/conversion_windows.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
+#include "encodeur/encodeur_windows.hpp"
 #include "encodeur/mf_abi_windows.hpp"
-#include "encodeur/transformee_windows.hpp"
 
 namespace encodeur {
 
@@ -175,7 +175,7 @@ public:
         return {};
     }
 
-    std::expected<std::optional<commun::ImageEncodee>, Erreur> collecter_sortie() override {
+    std::expected<std::optional<pipeline::ImageEncodee>, Erreur> collecter_sortie() override {
         for (int changements = 0;; ++changements) {
             MFT_OUTPUT_STREAM_INFO info{};
             if (FAILED(transformee_->GetOutputStreamInfo(0, &info))) {
@@ -268,8 +268,8 @@ private:
         return commun::verifier(transformee_->SetOutputType(0, type.get(), 0));
     }
 
-    static std::optional<commun::ImageEncodee> lire_image(IMFSample* echantillon) {
-        commun::ImageEncodee image;
+    static std::optional<pipeline::ImageEncodee> lire_image(IMFSample* echantillon) {
+        pipeline::ImageEncodee image;
         LONGLONG temps = 0;
         if (SUCCEEDED(echantillon->GetSampleTime(&temps))) {
             image.horodatage = temps;
@@ -392,6 +392,170 @@ void afficher_propriete(ICodecAPI* codec, const char* nom, const GUID& propriete
     VariantClear(&v);
 }
 
+// The steps of creer_transformee_avec, in their order.
+
+// COM for this thread (already done by the recording thread; result ignored) and Media
+// Foundation, never shut down.
+std::expected<void, Erreur> demarrer_media_foundation() {
+    (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (HRESULT hr = MFStartup(MF_VERSION, MFSTARTUP_FULL); FAILED(hr)) {
+        return echec(hr);
+    }
+    return {};
+}
+
+// Hardware H.264 encoders in the platform's order, each with its friendly name (none for an
+// empty entry, "" when the name cannot be read): the vendor's encoder is chosen by name.
+std::expected<std::vector<std::optional<std::string>>, Erreur> lister_encodeurs(EnumerationTransformees enumerer,
+                                                                                Activations& activations) {
+    const MFT_REGISTER_TYPE_INFO sortie{MFMediaType_Video, MFVideoFormat_H264};
+    if (HRESULT hr = enumerer(MFT_CATEGORY_VIDEO_ENCODER, MFT_ENUM_FLAG_HARDWARE | MFT_ENUM_FLAG_SORTANDFILTER,
+                              nullptr, &sortie, nullptr, activations.adresse_tableau(), activations.adresse_nombre());
+        FAILED(hr)) {
+        return echec(hr);
+    }
+    std::vector<std::optional<std::string>> noms;
+    noms.reserve(activations.nombre());
+    for (UINT32 i = 0; i < activations.nombre(); ++i) {
+        if (activations[i] == nullptr) {
+            noms.emplace_back(std::nullopt);
+            continue;
+        }
+        std::array<WCHAR, 256> nom{};
+        UINT32 longueur = 0;
+        if (FAILED(activations[i]->GetString(MFT_FRIENDLY_NAME_Attribute, nom.data(),
+                                             static_cast<UINT32>(nom.size()), &longueur))) {
+            noms.emplace_back(std::string());
+            continue;
+        }
+        const std::size_t n = std::min<std::size_t>(longueur, nom.size());
+        noms.emplace_back(commun::utf8_depuis_utf16(commun::utf16(std::wstring_view(nom.data(), n))));
+    }
+    return noms;
+}
+
+// The chosen encoder's transform, unlocked for asynchronous use.
+std::expected<void, Erreur> activer(TransformeMF& t, const Com<IMFActivate>& activation,
+                                    const OptionsDiagnostic& options) {
+    if (HRESULT hr = activation->ActivateObject(__uuidof(IMFTransform), t.transformee_.put_void()); FAILED(hr)) {
+        return echec(hr);
+    }
+    t.activation_ = activation;
+    if (!t.transformee_) {
+        return std::unexpected(Erreur("encodeur non activé"));
+    }
+    Com<IMFAttributes> attributs;
+    if (HRESULT hr = t.transformee_->GetAttributes(attributs.put()); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!attributs) {
+        return echec(E_NOTIMPL);
+    }
+    if (HRESULT hr = attributs->SetUINT32(MF_TRANSFORM_ASYNC_UNLOCK, 1); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (options.faible_latence) {
+        (void)attributs->SetUINT32(MF_LOW_LATENCY, 1);
+    }
+    return {};
+}
+
+// The capture device, shared with the transform through a DXGI device manager.
+std::expected<void, Erreur> partager_peripherique(TransformeMF& t, const capture::PeripheriqueD3D& d3d) {
+    UINT jeton = 0;
+    if (HRESULT hr = MFCreateDXGIDeviceManager(&jeton, t.gestionnaire_.put()); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!t.gestionnaire_) {
+        return std::unexpected(Erreur("gestionnaire DXGI"));
+    }
+    if (HRESULT hr = t.gestionnaire_->ResetDevice(d3d.peripherique.get(), jeton); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (HRESULT hr = t.transformee_->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER,
+                                                    reinterpret_cast<ULONG_PTR>(t.gestionnaire_.get()));
+        FAILED(hr)) {
+        return echec(hr);
+    }
+    t.gestionnaire_donne_ = true;
+    return {};
+}
+
+std::expected<void, Erreur> fixer_type_sortie(TransformeMF& t, const ConfigEncodeur& config) {
+    auto type = type_sortie(config);
+    if (!type) {
+        return std::unexpected(type.error());
+    }
+    if (HRESULT hr = t.transformee_->SetOutputType(0, type->get(), 0); FAILED(hr)) {
+        return echec(hr);
+    }
+    return {};
+}
+
+// Codec properties, when the transform has them; a refusal never ends creation.
+void regler_codec(TransformeMF& t, const ConfigEncodeur& config, const OptionsDiagnostic& options) {
+    if (FAILED(t.transformee_->QueryInterface(abi::iid_codec_api, t.codec_.put_void())) || !t.codec_) {
+        t.codec_.reset();
+        return;
+    }
+    ICodecAPI* codec = t.codec_.get();
+    const std::uint32_t debit = config.debit_kbps * 1000;
+    propriete_u32(codec, prop_mode_debit, eAVEncCommonRateControlMode_CBR, options.debogage);
+    propriete_u32(codec, prop_debit_moyen, debit, options.debogage);
+    propriete_u32(codec, prop_debit_max, debit, options.debogage);
+    propriete_u32(codec, prop_tampon, debit / 2, options.debogage);
+    propriete_u32(codec, prop_gop, taille_gop(config, options), options.debogage);
+    propriete_u32(codec, prop_images_b, config.images_b, options.debogage);
+    if (const auto qualite = qualite_preset(config.preset)) {
+        propriete_u32(codec, prop_qualite, *qualite, options.debogage);
+    }
+    if (options.faible_latence) {
+        propriete_vrai(codec, prop_faible_latence);
+    }
+    propriete_vrai(codec, prop_cabac);
+}
+
+std::expected<void, Erreur> fixer_type_entree(TransformeMF& t, const ConfigEncodeur& config) {
+    auto type = type_entree(config);
+    if (!type) {
+        return std::unexpected(type.error());
+    }
+    if (HRESULT hr = t.transformee_->SetInputType(0, type->get(), 0); FAILED(hr)) {
+        return echec(hr);
+    }
+    return {};
+}
+
+// What the encoder kept, for the diagnostic option.
+void afficher_reglages(ICodecAPI* codec) {
+    afficher_propriete(codec, "GOP", prop_gop);
+    afficher_propriete(codec, "debit", prop_debit_moyen);
+    afficher_propriete(codec, "mode", prop_mode_debit);
+    afficher_propriete(codec, "B", prop_images_b);
+}
+
+std::expected<void, Erreur> demarrer_diffusion(TransformeMF& t) {
+    if (HRESULT hr = t.transformee_->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0); FAILED(hr)) {
+        return echec(hr);
+    }
+    t.diffusion_ = true;
+    if (HRESULT hr = t.transformee_->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0); FAILED(hr)) {
+        return echec(hr);
+    }
+    return {};
+}
+
+// The event generator the portable event thread polls.
+std::expected<void, Erreur> brancher_evenements(TransformeMF& t) {
+    if (HRESULT hr = t.transformee_.interroger(t.evenements_); FAILED(hr)) {
+        return echec(hr);
+    }
+    if (!t.evenements_) {
+        return echec(E_NOINTERFACE);
+    }
+    return {};
+}
+
 }  // namespace
 
 std::unique_ptr<TransformeAsync> envelopper_transformee(Com<IMFTransform> transformee,
@@ -418,160 +582,45 @@ std::expected<std::unique_ptr<TransformeAsync>, Erreur> creer_transformee_avec(E
                                                                                const ConfigEncodeur& config,
                                                                                const OptionsDiagnostic& options) {
     auto& d3d = static_cast<capture::PeripheriqueD3D&>(peripherique);
-
-    // 1. COM for this thread (already done by the recording thread; result ignored) and
-    //    Media Foundation, never shut down.
-    (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (HRESULT hr = MFStartup(MF_VERSION, MFSTARTUP_FULL); FAILED(hr)) {
-        return echec(hr);
+    if (auto r = demarrer_media_foundation(); !r) {
+        return std::unexpected(r.error());
     }
 
-    // 2. Hardware H.264 encoders in the platform's order; the vendor's by friendly name.
+    // Declared before the transform, which a failed creation shuts down and releases first.
     Activations activations;
-    const MFT_REGISTER_TYPE_INFO sortie{MFMediaType_Video, MFVideoFormat_H264};
-    if (HRESULT hr = enumerer(MFT_CATEGORY_VIDEO_ENCODER, MFT_ENUM_FLAG_HARDWARE | MFT_ENUM_FLAG_SORTANDFILTER,
-                              nullptr, &sortie, nullptr, activations.adresse_tableau(), activations.adresse_nombre());
-        FAILED(hr)) {
-        return echec(hr);
+    auto noms = lister_encodeurs(enumerer, activations);
+    if (!noms) {
+        return std::unexpected(noms.error());
     }
-    std::vector<std::optional<std::string>> noms;
-    noms.reserve(activations.nombre());
-    for (UINT32 i = 0; i < activations.nombre(); ++i) {
-        if (activations[i] == nullptr) {
-            noms.emplace_back(std::nullopt);
-            continue;
-        }
-        std::array<WCHAR, 256> nom{};
-        UINT32 longueur = 0;
-        if (FAILED(activations[i]->GetString(MFT_FRIENDLY_NAME_Attribute, nom.data(),
-                                             static_cast<UINT32>(nom.size()), &longueur))) {
-            noms.emplace_back(std::string());
-            continue;
-        }
-        const std::size_t n = std::min<std::size_t>(longueur, nom.size());
-        noms.emplace_back(
-            commun::utf8_avec_pertes(std::u16string_view(reinterpret_cast<const char16_t*>(nom.data()), n)));
-    }
-    const auto choix = choisir_encodeur(noms, d3d.id_fournisseur);
+    const auto choix = choisir_encodeur(*noms, d3d.id_fournisseur);
     if (!choix) {
         return std::unexpected(Erreur(message_aucun_encodeur(d3d.nom)));
     }
     auto activation = Com<IMFActivate>::partager(activations[static_cast<UINT32>(*choix)]);
 
     auto transformee = std::make_unique<TransformeMF>();
-    transformee->nom_ = *noms[*choix];
-
-    // 4. The transform, unlocked for asynchronous use.
-    if (HRESULT hr = activation->ActivateObject(__uuidof(IMFTransform), transformee->transformee_.put_void());
-        FAILED(hr)) {
-        return echec(hr);
+    transformee->nom_ = *(*noms)[*choix];
+    if (auto r = activer(*transformee, activation, options); !r) {
+        return std::unexpected(r.error());
     }
-    transformee->activation_ = activation;
-    if (!transformee->transformee_) {
-        return std::unexpected(Erreur("encodeur non activé"));
+    if (auto r = partager_peripherique(*transformee, d3d); !r) {
+        return std::unexpected(r.error());
     }
-    IMFTransform* mft = transformee->transformee_.get();
-    {
-        Com<IMFAttributes> attributs;
-        if (HRESULT hr = mft->GetAttributes(attributs.put()); FAILED(hr)) {
-            return echec(hr);
-        }
-        if (!attributs) {
-            return echec(E_NOTIMPL);
-        }
-        if (HRESULT hr = attributs->SetUINT32(MF_TRANSFORM_ASYNC_UNLOCK, 1); FAILED(hr)) {
-            return echec(hr);
-        }
-        if (options.faible_latence) {
-            (void)attributs->SetUINT32(MF_LOW_LATENCY, 1);
-        }
+    if (auto r = fixer_type_sortie(*transformee, config); !r) {
+        return std::unexpected(r.error());
     }
-
-    // 5. The capture device, shared through a DXGI device manager.
-    UINT jeton = 0;
-    if (HRESULT hr = MFCreateDXGIDeviceManager(&jeton, transformee->gestionnaire_.put()); FAILED(hr)) {
-        return echec(hr);
+    regler_codec(*transformee, config, options);
+    if (auto r = fixer_type_entree(*transformee, config); !r) {
+        return std::unexpected(r.error());
     }
-    if (!transformee->gestionnaire_) {
-        return std::unexpected(Erreur("gestionnaire DXGI"));
-    }
-    if (HRESULT hr = transformee->gestionnaire_->ResetDevice(d3d.peripherique.get(), jeton); FAILED(hr)) {
-        return echec(hr);
-    }
-    if (HRESULT hr = mft->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER,
-                                         reinterpret_cast<ULONG_PTR>(transformee->gestionnaire_.get()));
-        FAILED(hr)) {
-        return echec(hr);
-    }
-    transformee->gestionnaire_donne_ = true;
-
-    // 6. Output type.
-    {
-        auto type = type_sortie(config);
-        if (!type) {
-            return std::unexpected(type.error());
-        }
-        if (HRESULT hr = mft->SetOutputType(0, type->get(), 0); FAILED(hr)) {
-            return echec(hr);
-        }
-    }
-
-    // 7. Codec properties, when the transform has them; a refusal never ends creation.
-    if (SUCCEEDED(mft->QueryInterface(abi::iid_codec_api, transformee->codec_.put_void())) && transformee->codec_) {
-        ICodecAPI* codec = transformee->codec_.get();
-        const std::uint32_t debit = config.debit_kbps * 1000;
-        propriete_u32(codec, prop_mode_debit, eAVEncCommonRateControlMode_CBR, options.debogage);
-        propriete_u32(codec, prop_debit_moyen, debit, options.debogage);
-        propriete_u32(codec, prop_debit_max, debit, options.debogage);
-        propriete_u32(codec, prop_tampon, debit / 2, options.debogage);
-        propriete_u32(codec, prop_gop, taille_gop(config, options), options.debogage);
-        propriete_u32(codec, prop_images_b, config.images_b, options.debogage);
-        if (const auto qualite = qualite_preset(config.preset)) {
-            propriete_u32(codec, prop_qualite, *qualite, options.debogage);
-        }
-        if (options.faible_latence) {
-            propriete_vrai(codec, prop_faible_latence);
-        }
-        propriete_vrai(codec, prop_cabac);
-    } else {
-        transformee->codec_.reset();
-    }
-
-    // 8. Input type.
-    {
-        auto type = type_entree(config);
-        if (!type) {
-            return std::unexpected(type.error());
-        }
-        if (HRESULT hr = mft->SetInputType(0, type->get(), 0); FAILED(hr)) {
-            return echec(hr);
-        }
-    }
-
-    // 9. What the encoder kept, when asked for.
     if (options.debogage && transformee->codec_) {
-        ICodecAPI* codec = transformee->codec_.get();
-        afficher_propriete(codec, "GOP", prop_gop);
-        afficher_propriete(codec, "debit", prop_debit_moyen);
-        afficher_propriete(codec, "mode", prop_mode_debit);
-        afficher_propriete(codec, "B", prop_images_b);
+        afficher_reglages(transformee->codec_.get());
     }
-
-    // 10.
-    if (HRESULT hr = mft->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0); FAILED(hr)) {
-        return echec(hr);
+    if (auto r = demarrer_diffusion(*transformee); !r) {
+        return std::unexpected(r.error());
     }
-    transformee->diffusion_ = true;
-    if (HRESULT hr = mft->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0); FAILED(hr)) {
-        return echec(hr);
-    }
-
-    // 11. The event generator the portable event thread polls.
-    if (HRESULT hr = transformee->transformee_.interroger(transformee->evenements_); FAILED(hr)) {
-        return echec(hr);
-    }
-    if (!transformee->evenements_) {
-        return echec(E_NOINTERFACE);
+    if (auto r = brancher_evenements(*transformee); !r) {
+        return std::unexpected(r.error());
     }
     return transformee;
 }

@@ -37,8 +37,8 @@ struct Pipeline {
     std::unique_ptr<capture::Peripherique> peripherique;
     std::unique_ptr<capture::CaptureFenetre> capture;
     std::optional<encodeur::EncodeurMateriel> encodeur;
-    std::optional<commun::Recepteur<commun::ImageEncodee>> recepteur;
-    mkv::EtatSortie sortie;
+    std::optional<pipeline::Recepteur<pipeline::ImageEncodee>> recepteur;
+    mkv::EtatSortie sortie{largeur_sortie, hauteur_sortie};
     std::optional<conversion::ConvertisseurNv12> convertisseur;
     std::uint32_t largeur_entree = 0;
     std::uint32_t hauteur_entree = 0;
@@ -130,7 +130,7 @@ struct Pipeline {
             return echec_preparation(c.error());
         }
         capture = std::move(*c);
-        auto [emetteur, reception] = commun::creer_canal<commun::ImageEncodee>(capacite_canal);
+        auto [emetteur, reception] = pipeline::creer_canal<pipeline::ImageEncodee>(capacite_canal);
         recepteur.emplace(std::move(reception));
         auto t = plateforme.creer_transformee(*peripherique, config_enregistrement());
         if (!t) {

@@ -18,6 +18,8 @@
 
 namespace enregistrement {
 
+// The recording's output, decided here only and passed down to the converter, the encoder and
+// the file.
 inline constexpr std::uint32_t largeur_sortie = 1280;
 inline constexpr std::uint32_t hauteur_sortie = 720;
 inline constexpr std::uint32_t images_par_seconde = 30;

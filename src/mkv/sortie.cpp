@@ -11,11 +11,11 @@ std::int64_t temps_relatif_ms(std::int64_t horodatage, std::int64_t premier) {
     return static_cast<std::int64_t>(difference / 10000);
 }
 
-std::expected<void, commun::Erreur> ecrire_images_encodees(commun::Recepteur<commun::ImageEncodee>& recepteur,
+std::expected<void, commun::Erreur> ecrire_images_encodees(pipeline::Recepteur<pipeline::ImageEncodee>& recepteur,
                                                            const std::filesystem::path& chemin, EtatSortie& etat,
                                                            std::atomic<std::uint64_t>& octets) {
-    commun::ImageEncodee image;
-    while (recepteur.essayer_recevoir(image) == commun::EtatReception::recu) {
+    pipeline::ImageEncodee image;
+    while (recepteur.essayer_recevoir(image) == pipeline::EtatReception::recu) {
         if (!etat.ecrivain) {
             if (!image.cle) {
                 continue;
@@ -24,7 +24,7 @@ std::expected<void, commun::Erreur> ecrire_images_encodees(commun::Recepteur<com
             if (!config) {
                 return std::unexpected(commun::Erreur("image clé sans SPS/PPS"));
             }
-            auto ecrivain = EcrivainMkv::creer(chemin, *config, largeur_sortie, hauteur_sortie, false);
+            auto ecrivain = EcrivainMkv::creer(chemin, *config, etat.largeur, etat.hauteur, false);
             if (!ecrivain) {
                 return std::unexpected(ecrivain.error());
             }

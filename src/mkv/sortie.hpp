@@ -7,18 +7,21 @@
 #include <optional>
 #include <vector>
 
-#include "commun/canal.hpp"
 #include "commun/erreur.hpp"
-#include "commun/image_encodee.hpp"
 #include "mkv/ecrivain.hpp"
+#include "pipeline/canal.hpp"
+#include "pipeline/image_encodee.hpp"
 
 namespace mkv {
 
-inline constexpr std::uint32_t largeur_sortie = 1280;
-inline constexpr std::uint32_t hauteur_sortie = 720;
-
 // Owned by the recording session across drains.
 struct EtatSortie {
+    // The size of the encoded images, written in the file's track header.
+    EtatSortie(std::uint32_t largeur_images, std::uint32_t hauteur_images)
+        : largeur(largeur_images), hauteur(hauteur_images) {}
+
+    std::uint32_t largeur;
+    std::uint32_t hauteur;
     // Created at the first keyframe.
     std::optional<EcrivainMkv> ecrivain;
     // `horodatage` of the first keyframe, 100-ns units.
@@ -30,7 +33,7 @@ struct EtatSortie {
 // Takes every image waiting in the channel, without blocking, and appends one block per image.
 // Images before the first keyframe are dropped. After each block the writer's position after
 // its last cluster is stored into `octets`.
-std::expected<void, commun::Erreur> ecrire_images_encodees(commun::Recepteur<commun::ImageEncodee>& recepteur,
+std::expected<void, commun::Erreur> ecrire_images_encodees(pipeline::Recepteur<pipeline::ImageEncodee>& recepteur,
                                                            const std::filesystem::path& chemin, EtatSortie& etat,
                                                            std::atomic<std::uint64_t>& octets);
 

@@ -23,10 +23,12 @@ TEST(CalibrageArguments, OptionsEtFichiersMeles) {
 }
 
 TEST(CalibrageArguments, ValeurPriseTelleQuelle) {
-    auto a = analyser({"calibrer", "--sortie", "--rapport", "f.jsonl", "--cohorte", "--sortie"});
+    auto a = analyser({"calibrer", "--sortie", "--rapport", "f.jsonl", "--cohorte", "--sortie", "--partiel", "p",
+                       "--partiel", "--cohorte"});
     ASSERT_TRUE(a);
     EXPECT_EQ(a->sortie, "--rapport");
     EXPECT_EQ(a->cohorte, "--sortie");
+    EXPECT_EQ(a->partiel, "--cohorte") << "the last value wins";
     EXPECT_FALSE(a->rapport);
     EXPECT_EQ(a->fichiers, std::vector<std::string>{"f.jsonl"});
 }

@@ -38,6 +38,7 @@ TEST_F(CalibrageCli, ValeursDOptionManquantes) {
     attendre_erreur({"calibrer", "f.jsonl", "--cohorte"}, "--cohorte attend une valeur\n" + usage);
     attendre_erreur({"controler", "--sortie"}, "--sortie attend un chemin\n" + usage);
     attendre_erreur({"convertir", "a", "--rapport"}, "--rapport attend un chemin\n" + usage);
+    attendre_erreur({"calibrer", "--cohorte", "c", "--partiel"}, "--partiel attend un chemin\n" + usage);
     // The first error ends parsing, before any file is looked at.
     attendre_erreur({"controler", "--rapport"}, "--rapport attend un chemin\n" + usage);
 }

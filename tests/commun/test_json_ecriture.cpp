@@ -1,10 +1,14 @@
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "commun/json_ecriture.hpp"
+#include "commun/json_lecture.hpp"
 
 namespace {
 
@@ -84,6 +88,58 @@ TEST(JsonEcriture, CompactEtIndente) {
     EXPECT_EQ(joli,
               "{\n  \"a\": -1,\n  \"vide\": [],\n  \"objets\": [\n    {\n      \"x\": null\n    },\n    {}\n  ],\n"
               "  \"n\": 18446744073709551615,\n  \"b\": true\n}");
+}
+
+namespace j = commun::json;
+
+struct Point {
+    std::int32_t x = 0;
+    double y = 0.0;
+};
+struct Fiche {
+    std::string nom;
+    std::optional<std::string> note;
+    bool actif = false;
+    std::int64_t t = 0;
+    std::uint64_t n = 0;
+    Point origine;
+    std::vector<Point> points;
+};
+constexpr j::Champ champs_point[] = {j::champ<&Point::x>("x"), j::champ<&Point::y>("y")};
+constexpr auto schema_point = j::schema<Point>("struct Point", champs_point);
+constexpr j::Champ champs_fiche[] = {
+    j::champ<&Fiche::nom>("nom"),
+    j::champ<&Fiche::note>("note"),
+    j::champ<&Fiche::actif>("actif"),
+    j::champ<&Fiche::t>("t"),
+    j::champ<&Fiche::n>("n"),
+    j::champ<&Fiche::origine>("origine", schema_point),
+    j::champ<&Fiche::points>("points", schema_point),
+};
+constexpr auto schema_fiche = j::schema<Fiche>("struct Fiche", champs_fiche);
+
+std::string ecrire(const Fiche& f, bool joli = false) {
+    std::string texte;
+    j::EcrivainJson e(texte, joli);
+    j::ecrire(e, schema_fiche, f);
+    return texte;
+}
+
+TEST(JsonEcriture, EnregistrementParSonSchemaEtRelu) {
+    const Fiche f{"a\"b", std::nullopt, true, -5, 18446744073709551615ULL, {1, 0.5}, {{2, -0.0}, {-3, 1e300}}};
+    const std::string compact = ecrire(f);
+    EXPECT_EQ(compact, R"({"nom":"a\"b","note":null,"actif":true,"t":-5,"n":18446744073709551615,)"
+                       R"("origine":{"x":1,"y":0.5},"points":[{"x":2,"y":-0.0},{"x":-3,"y":1e300}]})");
+    // What is written reads back to the same record.
+    Fiche relue;
+    ASSERT_TRUE(j::Lecteur().lire(compact, schema_fiche, relue));
+    EXPECT_EQ(ecrire(relue), compact);
+
+    Fiche vide;
+    vide.note = "";
+    EXPECT_EQ(ecrire(vide, true), "{\n  \"nom\": \"\",\n  \"note\": \"\",\n  \"actif\": false,\n  \"t\": 0,\n"
+                                  "  \"n\": 0,\n  \"origine\": {\n    \"x\": 0,\n    \"y\": 0.0\n  },\n"
+                                  "  \"points\": []\n}");
 }
 
 }  // namespace

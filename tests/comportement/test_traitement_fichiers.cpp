@@ -1,5 +1,8 @@
 // Reading many files on several threads, in chunks, with spills: the same results, in the same order, and
 // the same first error as lire_replay over each file in turn followed by calibrer_lots / controler_lots.
+// Partial results among the files: the same again, and their faults named.
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -9,11 +12,14 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include "commun/fichier.hpp"
 #include "comportement/calibration.hpp"
 #include "comportement/controle.hpp"
 #include "comportement/ecriture_telemetrie.hpp"
 #include "comportement/lecture_telemetrie.hpp"
+#include "comportement/partiel.hpp"
 #include "comportement/trame_compacte.hpp"
 #include "test_detecteurs_aide.hpp"
 
@@ -347,6 +353,290 @@ TEST(Accumulateurs, DeuxSuitesDeLotsFontLeToutDansLOrdre) {
     a.ajouter(std::move(b));
     EXPECT_EQ(sans_date(rapport_calibration_json(*rapport_calibration(std::move(a), "c"))),
               sans_date(rapport_calibration_json(*calibrer_lots(lots, "c"))));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Partial results.
+
+std::string calibration_ou_refus(std::expected<AccumulateurCalibration, std::string> c) {
+    if (!c) return "erreur : " + c.error();
+    auto r = rapport_calibration(std::move(*c), "c");
+    return r ? sans_date(rapport_calibration_json(*r)) : "refus : " + r.error();
+}
+
+std::string controle_ou_erreur(std::expected<AccumulateurControle, std::string> c) {
+    return c ? rapport_controle_json(rapport_controle(std::move(*c))) : "erreur : " + c.error();
+}
+
+// Shards of the files, contiguous, each a partial (a list of inputs) or a file left as it is (one index).
+struct Tranche {
+    std::vector<int> entrees;  // indices of the files; below 0: -1 - the index of an earlier partial
+    bool partiel = true;
+};
+
+TEST_F(TraitementFichiers, PartielsFusionnesCommeUnSeulPassage) {
+    const EngineThresholds autres = [] {
+        EngineThresholds s;
+        s.aimSnapMinVelocityDegPerSec = 300.0;
+        s.reactionSuspectMs = 150;
+        return s;
+    }();
+    // {0 1 2 3 4} as they may be split: one shard; a shard of one file and an empty one; partials mixed with
+    // files; a partial of a partial and a file.
+    const std::vector<std::vector<Tranche>> decoupes = {
+        {{{0, 1, 2, 3, 4}}},
+        {{{0}}, {{1, 2, 3}}, {{}}, {{4}}},
+        {{{0}, false}, {{1, 2}}, {{3}, false}, {{4}}},
+        {{{0, 1}}, {{-1, 2}}, {{3, 4}}},
+    };
+    ReglagesLecture simple;
+    simple.dossier_temporaire = dossier_ / "tmp";
+    // Each partial is written once per command, its name suffixed with it.
+    const auto avec = [](std::vector<std::string> v, const std::string& suffixe) {
+        for (std::string& c : v) {
+            if (!c.ends_with(".jsonl")) c += suffixe;
+        }
+        return v;
+    };
+    for (const bool invalides : {false, true}) {
+        chemins_.clear();
+        for (std::uint64_t f = 0; f < 4; ++f) {
+            fichier("f" + std::to_string(invalides) + std::to_string(f) + ".jsonl", fichier_cohorte(f + 60, invalides));
+        }
+        fichier("vide.jsonl", "");
+        const std::vector<std::string> fichiers = chemins_;
+        const std::string calibration = calibration_ou_refus(calibrer_fichiers(fichiers, simple));
+        const std::string controle = controle_ou_erreur(controler_fichiers(fichiers, autres, simple));
+        ASSERT_EQ(calibration.starts_with("refus : lot de calibration invalide"), invalides) << calibration;
+
+        for (std::size_t d = 0; d < decoupes.size(); ++d) {
+            std::vector<std::string> entrees;
+            std::vector<std::string> partiels;
+            for (const Tranche& t : decoupes[d]) {
+                std::vector<std::string> tranche;
+                for (int i : t.entrees) {
+                    if (i >= 0) {
+                        tranche.push_back(fichiers[static_cast<std::size_t>(i)]);
+                    } else {
+                        // That partial is merged into this one, which takes its place.
+                        tranche.push_back(partiels[static_cast<std::size_t>(-1 - i)]);
+                        std::erase(entrees, tranche.back());
+                    }
+                }
+                if (!t.partiel) {
+                    entrees.push_back(tranche[0]);
+                    continue;
+                }
+                const std::string chemin = (dossier_ / ("p" + std::to_string(partiels.size()))).string();
+                auto c = calibrer_fichiers(avec(tranche, ".cal"), simple);
+                auto k = controler_fichiers(avec(tranche, ".ctl"), autres, simple);
+                ASSERT_TRUE(c && k);
+                commun::SortieChaine sc;
+                commun::SortieChaine sk;
+                ASSERT_TRUE(ecrire_partiel_calibration(sc, *c));
+                ASSERT_TRUE(ecrire_partiel_controle(sk, *k, autres));
+                std::ofstream(chemin + ".cal", std::ios::binary) << sc.texte;
+                std::ofstream(chemin + ".ctl", std::ios::binary) << sk.texte;
+                partiels.push_back(chemin);
+                entrees.push_back(chemin);
+            }
+            for (const ReglagesLecture& r : reglages()) {
+                if (r.taille_morceau != 1000) continue;
+                SCOPED_TRACE("découpe " + std::to_string(d) + ", " + nom(r));
+                ReglagesLecture suivi = r;
+                std::atomic<std::uint64_t> lus = 0;  // called from any thread
+                suivi.progression = [&](std::uint64_t n) { lus += n; };
+                const std::vector<std::string> cal = avec(entrees, ".cal");
+                auto c = calibrer_fichiers(cal, suivi);
+                ASSERT_TRUE(c) << c.error();
+                EXPECT_EQ(c->sources, fichiers);
+                EXPECT_EQ(calibration_ou_refus(std::move(c)), calibration);
+                std::uint64_t total = 0;
+                for (const std::string& e : cal) total += std::filesystem::file_size(e);
+                EXPECT_EQ(lus.load(), total) << "the partials' bytes count in the progress";
+
+                auto k = controler_fichiers(avec(entrees, ".ctl"), autres, r);
+                ASSERT_TRUE(k) << k.error();
+                EXPECT_EQ(k->sources, fichiers);
+                EXPECT_EQ(controle_ou_erreur(std::move(k)), controle);
+            }
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dossier_ / "tmp"));
+}
+
+// Little-endian encoder of the test's own, for the layout written out in full.
+struct Octets {
+    std::string o;
+    Octets& u8(unsigned v) { o += static_cast<char>(v); return *this; }
+    Octets& u32(std::uint32_t v) { for (int k = 0; k < 4; ++k) u8((v >> (8 * k)) & 0xFF); return *this; }
+    Octets& u64(std::uint64_t v) { for (int k = 0; k < 8; ++k) u8((v >> (8 * k)) & 0xFF); return *this; }
+    Octets& f64(double v) { return u64(std::bit_cast<std::uint64_t>(v)); }
+    Octets& texte(const std::string& t) { u64(t.size()); o += t; return *this; }
+    // Header and CRC around a body.
+    static std::string partiel(std::uint32_t commande, const std::string& corps) {
+        Octets e;
+        e.o = "\x89PART\r\n\x1A";
+        e.u32(1).u32(commande).u64(24 + corps.size() + 4);
+        e.o += corps;
+        return e.u32(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(e.o.data()), static_cast<uInt>(e.o.size())))).o;
+    }
+};
+
+TEST(Partiel, DispositionDesOctetsEtRelecture) {
+    const double nan_charge = std::bit_cast<double>(std::uint64_t{0x7FF8'0000'0000'1234});
+    AccumulateurCalibration a;
+    a.sources = {"a.jsonl", "d\u00e9j\u00e0/b.jsonl.gz"};
+    a.matchs = 2;
+    a.trames = 7;
+    a.echantillons.visibleAngularVelocityDegPerSec = {1.5, -0.0};
+    a.echantillons.visibilityToActionReactionMs = {nan_charge};
+    a.echantillons.movingVisibleTargetErrorDeg = {0.0, -0.0, 1e-310};
+    const std::string calibration = Octets::partiel(
+        1, Octets{}.u64(2).texte("a.jsonl").texte("d\u00e9j\u00e0/b.jsonl.gz").u64(2).u64(7).u8(0)
+               .u64(2).f64(1.5).f64(-0.0).u64(0).u64(1).f64(nan_charge).u64(3).f64(0.0).f64(-0.0).f64(1e-310).o);
+
+    AccumulateurControle k;
+    k.sources = {"c.jsonl"};
+    k.invalides = 3;
+    k.lignes.push_back({"m", "p", 55.5, "REVIEW", {"AimSnap", "PreAim"}});
+    k.lignes.push_back({"m\u00e9", "", 12.0, "NORMAL", {}});
+    EngineThresholds s;
+    s.reactionVeryFastMs = -7;
+    const std::string controle = Octets::partiel(
+        2, Octets{}.u64(1).texte("c.jsonl").u8(1).f64(520.0).f64(3000.0).u64(static_cast<std::uint64_t>(-7)).u64(135)
+               .f64(0.65).u64(3).u64(2).texte("m").texte("p").f64(55.5).u8(0x11).texte("m\u00e9").texte("").f64(12.0).u8(0).o);
+
+    commun::SortieChaine sc;
+    commun::SortieChaine sk;
+    ASSERT_TRUE(ecrire_partiel_calibration(sc, a));
+    ASSERT_TRUE(ecrire_partiel_controle(sk, k, s));
+    EXPECT_EQ(sc.texte, calibration);
+    EXPECT_EQ(sk.texte, controle);
+
+    // Read back after what is already there, bit for bit.
+    AccumulateurCalibration b;
+    b.matchs = 1;
+    b.echantillons.visibleAngularVelocityDegPerSec = {9.0};
+    std::vector<std::string> sources;
+    commun::SourceChaine lc(calibration);
+    ASSERT_TRUE(lire_partiel(lc, std::nullopt, {.commande = CommandePartiel::calibrer, .sources = &sources, .calibration = &b}));
+    EXPECT_EQ(sources, a.sources);
+    EXPECT_EQ(b.matchs, 3u);
+    EXPECT_EQ(b.trames, 7u);
+    const auto bits = [](const std::vector<double>& v) {
+        std::vector<std::uint64_t> r;
+        for (double x : v) r.push_back(std::bit_cast<std::uint64_t>(x));
+        return r;
+    };
+    EXPECT_EQ(bits(b.echantillons.visibleAngularVelocityDegPerSec), bits({9.0, 1.5, -0.0}));
+    EXPECT_EQ(bits(b.echantillons.visibilityToActionReactionMs), bits({nan_charge}));
+    EXPECT_EQ(bits(b.echantillons.movingVisibleTargetErrorDeg), bits(a.echantillons.movingVisibleTargetErrorDeg));
+
+    AccumulateurControle l;
+    std::optional<EngineThresholds> lus;
+    commun::SourceChaine lk(controle);
+    ASSERT_TRUE(lire_partiel(lk, controle.size(), {.commande = CommandePartiel::controler, .controle = &l, .seuils = &lus}));
+    ASSERT_TRUE(lus);
+    EXPECT_TRUE(memes_seuils_partiel(*lus, s));
+    EXPECT_EQ(rapport_controle_json(rapport_controle(std::move(l))), rapport_controle_json(rapport_controle(std::move(k))));
+}
+
+TEST(Partiel, FautesNommees) {
+    AccumulateurCalibration a;
+    a.sources = {"a.jsonl"};
+    a.echantillons.visibleAngularVelocityDegPerSec = {1.0, 2.0, 3.0};
+    commun::SortieChaine s;
+    ASSERT_TRUE(ecrire_partiel_calibration(s, a));
+    const std::string bon = s.texte;
+    const auto changer = [&](std::size_t pos, std::string octets) { return std::string(bon).replace(pos, octets.size(), octets); };
+    // The same fault with a CRC made right again: only the structure tells.
+    const auto recalcule = [](const std::string& p) { return Octets::partiel(1, p.substr(24, p.size() - 28)); };
+    // Sources: a count and one text of 7 bytes; then two counts: the refusal byte is at 63, the first list at 64.
+    const std::string compte_trop_grand = recalcule(changer(64, Octets{}.u64(1000).o));
+    const std::string drapeau = recalcule(changer(63, "\x02"));
+    const std::string de_trop = Octets::partiel(1, bon.substr(24, bon.size() - 28) + "x");
+    const std::string tronque = "r\u00e9sultat partiel tronqu\u00e9";
+    struct Cas {
+        std::string octets;
+        std::string message;
+    };
+    const std::vector<Cas> cas = {
+        {bon.substr(0, 20), tronque + " (20 octets, en-t\u00eate incomplet)"},
+        {bon.substr(0, bon.size() - 1), tronque + " (" + std::to_string(bon.size() - 1) + " octets sur " + std::to_string(bon.size()) + " annonc\u00e9s)"},
+        {changer(8, Octets{}.u32(2).o), "r\u00e9sultat partiel de version 2 inconnue (ce programme lit la version 1)"},
+        {changer(12, Octets{}.u32(2).o), "r\u00e9sultat partiel de controler, pas de calibrer"},
+        {changer(12, Octets{}.u32(7).o), "r\u00e9sultat partiel d'une commande inconnue (7)"},
+        {changer(bon.size() - 12, "\x40"), "r\u00e9sultat partiel corrompu (somme de contr\u00f4le CRC-32 fausse)"},
+        // A count damaged is a corruption, though it reads past the end.
+        {changer(64, Octets{}.u64(1000).o), "r\u00e9sultat partiel corrompu (somme de contr\u00f4le CRC-32 fausse)"},
+        {compte_trop_grand, tronque + " (une longueur d\u00e9passe la fin annonc\u00e9e)"},
+        {drapeau, "r\u00e9sultat partiel invalide (octet \u00ab refus \u00bb \u00e0 2)"},
+        {de_trop, "r\u00e9sultat partiel invalide (1 octets de trop)"},
+        {changer(16, Octets{}.u64(20).o), "r\u00e9sultat partiel invalide (longueur annonc\u00e9e 20)"},
+    };
+    for (const Cas& c : cas) {
+        // Size known (a file) or not (a pipe): the same words.
+        for (const bool taille : {true, false}) {
+            commun::SourceChaine source(c.octets);
+            AccumulateurCalibration x;
+            const auto r = lire_partiel(source, taille ? std::optional<std::uint64_t>(c.octets.size()) : std::nullopt,
+                                        {.commande = CommandePartiel::calibrer, .calibration = &x});
+            ASSERT_FALSE(r) << c.message;
+            EXPECT_EQ(r.error(), c.message) << taille;
+        }
+    }
+    // Longer than it says.
+    commun::SourceChaine source(bon + "x");
+    EXPECT_EQ(lire_partiel(source, std::nullopt, {}).error(),
+              "r\u00e9sultat partiel invalide (plus long que les " + std::to_string(bon.size()) + " octets annonc\u00e9s)");
+    commun::SourceChaine fichier(bon + "x");
+    EXPECT_EQ(lire_partiel(fichier, bon.size() + 1, {}).error(),
+              "r\u00e9sultat partiel invalide (" + std::to_string(bon.size() + 1) + " octets pour " + std::to_string(bon.size()) + " annonc\u00e9s)");
+}
+
+TEST_F(TraitementFichiers, LaPremiereFauteDansLOrdreDesFichiersPartielsCompris) {
+    const std::string bon = fichier("bon.jsonl", fichier_cohorte(7, false));
+    const std::string mauvais = fichier("mauvais.jsonl", "{]\n");
+    AccumulateurControle k;
+    commun::SortieChaine s;
+    ASSERT_TRUE(ecrire_partiel_controle(s, k, EngineThresholds{}));
+    const std::string partiel = fichier("p.partiel", s.texte);
+    const std::string tronque = fichier("t.partiel", s.texte.substr(0, 40));
+    const std::string mauvais_message = mauvais + " : " + lire_replay(mauvais).error();
+    const std::string tronque_message = tronque + " : r\u00e9sultat partiel tronqu\u00e9 (40 octets sur " +
+        std::to_string(s.texte.size()) + " annonc\u00e9s)";
+    EngineThresholds autres;
+    autres.trackingExcellentErrorDeg = std::nextafter(autres.trackingExcellentErrorDeg, 1.0);
+    struct Cas {
+        std::vector<std::string> chemins;
+        std::string controle;       // controler_fichiers with the default thresholds
+        std::string autres_seuils;  // the same with a threshold one bit away
+        std::string verification;   // verifier_fichiers as calibrer would
+    };
+    const std::string autres_message = partiel + " : r\u00e9sultat partiel calcul\u00e9 avec d'autres seuils";
+    const std::string commande = partiel + " : r\u00e9sultat partiel de controler, pas de calibrer";
+    const std::vector<Cas> cas = {
+        {{bon, tronque, mauvais}, tronque_message, tronque_message, tronque + " : r\u00e9sultat partiel de controler, pas de calibrer"},
+        {{bon, mauvais, tronque}, mauvais_message, mauvais_message, mauvais_message},
+        {{partiel, bon, mauvais}, mauvais_message, autres_message, commande},
+        {{bon, partiel, bon}, "", autres_message, commande},
+    };
+    for (const Cas& c : cas) {
+        for (std::size_t fils : {1, 3}) {
+            ReglagesLecture r;
+            r.fils = fils;
+            r.taille_morceau = 64;
+            r.dossier_temporaire = dossier_ / "tmp";
+            const auto k = controler_fichiers(c.chemins, EngineThresholds{}, r);
+            EXPECT_EQ(k ? "" : k.error(), c.controle) << fils;
+            EXPECT_EQ(controler_fichiers(c.chemins, autres, r).error(), c.autres_seuils) << fils;
+            EXPECT_EQ(verifier_fichiers(c.chemins, CommandePartiel::calibrer, r).error(), c.verification) << fils;
+            // Only checked, partials of either command pass.
+            const auto v = traiter_fichiers(c.chemins, nullptr, r);
+            EXPECT_EQ(v ? "" : v.error(), c.controle) << fils;
+        }
+    }
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "bin/vextrel/fenetres_x11.hpp"
 #include "capture/affichage_x11.hpp"
 #include "capture/capture_x11.hpp"
-#include "capture/plateforme_x11.hpp"
+#include "capture/sondage_x11.hpp"
 #include "capture/texture_x11.hpp"
 #include "processus.hpp"
 
@@ -207,7 +207,7 @@ struct Reception {
 TEST_F(X11, CaptureSuitContenuTailleEtDestruction) {
     const xcb_window_t f = creer(320, 200, 0xFF0000);
     Reception r;
-    auto capture = capture::CaptureX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
+    auto capture = capture::SondageX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
                                                  serveur_->affichage().c_str());
     ASSERT_TRUE(capture) << capture.error().chaine();
     auto pixel = r.attendre(320, 200);
@@ -242,7 +242,7 @@ TEST_F(X11, CaptureSuitContenuTailleEtDestruction) {
 TEST_F(X11, FenetreNonAfficheeNeDonneAucuneImageSansEtreFermee) {
     const xcb_window_t f = creer(64, 64, 0x0000FF, false);
     Reception r;
-    auto capture = capture::CaptureX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
+    auto capture = capture::SondageX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
                                                  serveur_->affichage().c_str());
     ASSERT_TRUE(capture);
     std::this_thread::sleep_for(200ms);
@@ -259,7 +259,7 @@ TEST_F(X11, FenetreDebordantDeLEcranCaptureeEnPartie) {
     // 1280 × 1024 screen: the window's right half and bottom quarter are off it.
     const xcb_window_t f = creer(200, 100, 0x0000FF, true, 1180, 949);
     Reception r;
-    auto capture = capture::CaptureX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
+    auto capture = capture::SondageX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
                                                  serveur_->affichage().c_str());
     ASSERT_TRUE(capture);
     ASSERT_TRUE(r.attendre(200, 100));
@@ -277,7 +277,7 @@ TEST_F(X11, FenetreDebordantDeLEcranCaptureeEnPartie) {
 }
 
 TEST_F(X11, CaptureInexistanteEstUneErreur) {
-    auto capture = capture::CaptureX11::demarrer(0x3FFFFFF, {}, {}, 10ms, serveur_->affichage().c_str());
+    auto capture = capture::SondageX11::demarrer(0x3FFFFFF, {}, {}, 10ms, serveur_->affichage().c_str());
     ASSERT_FALSE(capture);
     EXPECT_EQ(capture.error().chaine(), "fenêtre X introuvable");
 }

@@ -16,11 +16,11 @@ using encodeur::TypeEvenement;
 
 struct Banc {
     std::shared_ptr<faux::EtatTransformee> etat;
-    commun::Recepteur<commun::ImageEncodee> recepteur;
+    pipeline::Recepteur<pipeline::ImageEncodee> recepteur;
     std::optional<EncodeurMateriel> encodeur;
 
     explicit Banc(faux::Reglages r, std::size_t capacite = 30) : etat(std::make_shared<faux::EtatTransformee>(r)) {
-        auto [e, rc] = commun::creer_canal<commun::ImageEncodee>(capacite);
+        auto [e, rc] = pipeline::creer_canal<pipeline::ImageEncodee>(capacite);
         recepteur = std::move(rc);
         encodeur.emplace(EncodeurMateriel::creer(std::make_unique<faux::FausseTransformee>(etat), 30, std::move(e))
                              .value());
@@ -74,9 +74,9 @@ TEST(EncodeurMateriel, OutputsReachTheChannelInOrder) {
         ASSERT_EQ(b.encodeur->soumettre_texture(surface, n).value(), Soumission::soumise);
     }
     b.etat->attendre_calme();
-    std::vector<commun::ImageEncodee> recues;
-    commun::ImageEncodee image;
-    while (b.recepteur.essayer_recevoir(image) == commun::EtatReception::recu) {
+    std::vector<pipeline::ImageEncodee> recues;
+    pipeline::ImageEncodee image;
+    while (b.recepteur.essayer_recevoir(image) == pipeline::EtatReception::recu) {
         recues.push_back(image);
     }
     ASSERT_EQ(recues.size(), 3u);

@@ -207,7 +207,7 @@ public:
         return {};
     }
 
-    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() {
+    std::expected<std::optional<pipeline::ImageEncodee>, commun::Erreur> collecter_sortie() {
         std::lock_guard g(verrou_);
         ++collectes;
         if (reglages_.collecte_en_echec == collectes.load()) {
@@ -218,7 +218,7 @@ public:
         if (attentes_.empty()) {
             return std::nullopt;
         }
-        commun::ImageEncodee image;
+        pipeline::ImageEncodee image;
         image.horodatage = attentes_.front();
         attentes_.pop_front();
         image.cle = produites_ % reglages_.gop == 0;
@@ -282,7 +282,7 @@ public:
                                                   std::int64_t duree) override {
         return etat_->soumettre(static_cast<FausseSortie&>(surface).numero, temps, duree);
     }
-    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() override {
+    std::expected<std::optional<pipeline::ImageEncodee>, commun::Erreur> collecter_sortie() override {
         return etat_->collecter_sortie();
     }
     void terminer_flux() override { ++etat_->fins_de_flux; }

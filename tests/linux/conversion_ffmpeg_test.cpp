@@ -11,7 +11,7 @@ extern "C" {
 
 #include "capture/texture_x11.hpp"
 #include "conversion/conversion.hpp"
-#include "conversion/convertisseur_ffmpeg.hpp"
+#include "conversion/conversion_ffmpeg.hpp"
 
 namespace {
 

@@ -13,15 +13,21 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "conversion/convertisseur_ffmpeg.hpp"
+#include "conversion/conversion_ffmpeg.hpp"
 #include "encodeur/config.hpp"
-#include "encodeur/transform_ffmpeg.hpp"
+#include "encodeur/encodeur_ffmpeg.hpp"
+#include "enregistrement/session.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
 using encodeur::TransformX264;
 using encodeur::TypeEvenement;
+
+// The recording's settings, as its encoder gets them without diagnostic options.
+encodeur::ConfigX264 config_enregistrement() {
+    return encodeur::config_x264(enregistrement::config_enregistrement(), encodeur::OptionsDiagnostic{});
+}
 
 // NAL unit types of an Annex B access unit, in order.
 std::vector<int> types_nal(const std::vector<std::uint8_t>& d) {
@@ -49,7 +55,7 @@ struct Pilote {
     explicit Pilote(TransformX264& transformee) : t(transformee) {}
     TransformX264& t;
     std::uint32_t credit = 0;
-    std::vector<commun::ImageEncodee> sorties;
+    std::vector<pipeline::ImageEncodee> sorties;
 
     void pomper() {
         for (TypeEvenement e = t.evenement_suivant(); e != TypeEvenement::aucun; e = t.evenement_suivant()) {
@@ -90,7 +96,7 @@ void bruit(conversion::SurfaceNv12Cpu& s, std::mt19937& alea) {
 }
 
 TEST(TransformX264, AccesUnitesDansLOrdreAvecImagesClesEtEnTetes) {
-    encodeur::ConfigX264 config;
+    encodeur::ConfigX264 config = config_enregistrement();
     config.gop_images = 10;
     auto t = TransformX264::creer(config);
     ASSERT_TRUE(t) << t.error().chaine();
@@ -135,7 +141,7 @@ TEST(TransformX264, AccesUnitesDansLOrdreAvecImagesClesEtEnTetes) {
 }
 
 // Luma at the centre of each picture the units decode to, with FFmpeg's own decoder.
-std::vector<int> luma_decodee(const std::vector<commun::ImageEncodee>& unites) {
+std::vector<int> luma_decodee(const std::vector<pipeline::ImageEncodee>& unites) {
     std::vector<int> valeurs;
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecContext* c = avcodec_alloc_context3(codec);
@@ -166,7 +172,7 @@ std::vector<int> luma_decodee(const std::vector<commun::ImageEncodee>& unites) {
 TEST(TransformX264, SurfaceReecriteApresSoumissionNAltereQueLaSuivante) {
     // The encoder keeps a reference instead of a copy: rewriting the surface right after
     // submitting it must reach only the next frame.
-    auto t = TransformX264::creer(encodeur::ConfigX264{});
+    auto t = TransformX264::creer(config_enregistrement());
     ASSERT_TRUE(t);
     conversion::SurfaceNv12Cpu surface(1280, 720);
     surface.remplir_noir();
@@ -186,7 +192,7 @@ TEST(TransformX264, SurfaceReecriteApresSoumissionNAltereQueLaSuivante) {
 }
 
 TEST(TransformX264, DebitConstantPlafonne) {
-    encodeur::ConfigX264 config;
+    encodeur::ConfigX264 config = config_enregistrement();
     auto t = TransformX264::creer(config);
     ASSERT_TRUE(t);
     std::vector<std::unique_ptr<conversion::SurfaceNv12Cpu>> surfaces;
@@ -213,7 +219,7 @@ TEST(TransformX264, DebitConstantPlafonne) {
 }
 
 TEST(TransformX264, FaibleLatenceRendChaqueImageAussitot) {
-    encodeur::ConfigX264 config;
+    encodeur::ConfigX264 config = config_enregistrement();
     auto t = TransformX264::creer(config);
     ASSERT_TRUE(t);
     conversion::SurfaceNv12Cpu surface(1280, 720);
@@ -235,17 +241,17 @@ TEST(TransformX264, FaibleLatenceRendChaqueImageAussitot) {
 }
 
 TEST(TransformX264, SurfaceEtConfigurationRefusees) {
-    auto t = TransformX264::creer(encodeur::ConfigX264{});
+    auto t = TransformX264::creer(config_enregistrement());
     ASSERT_TRUE(t);
     conversion::SurfaceNv12Cpu petite(640, 360);
     EXPECT_FALSE((*t)->soumettre(petite, 0, 333333));
-    encodeur::ConfigX264 impair;
+    encodeur::ConfigX264 impair = config_enregistrement();
     impair.largeur = 1279;
     EXPECT_FALSE(TransformX264::creer(impair));
-    encodeur::ConfigX264 debit;
+    encodeur::ConfigX264 debit = config_enregistrement();
     debit.debit_kbps = 4'294'967'295U;  // half of it in bits would not fit the codec's int
     EXPECT_FALSE(TransformX264::creer(debit));
-    encodeur::ConfigX264 gop;
+    encodeur::ConfigX264 gop = config_enregistrement();
     gop.gop_images = 4'000'000'000U;  // a diagnostic override may be that large
     EXPECT_TRUE(TransformX264::creer(gop));
     // Ending the stream, then destroying the transform, stops the worker once.
@@ -265,7 +271,7 @@ TEST(ConfigX264, PresetsQualiteVitesse) {
 }
 
 TEST(ConfigX264, DepuisLaConfigurationEtLesOptions) {
-    encodeur::ConfigEncodeur c;
+    encodeur::ConfigEncodeur c = enregistrement::config_enregistrement();
     encodeur::OptionsDiagnostic o;
     auto x = encodeur::config_x264(c, o);
     EXPECT_EQ(x.gop_images, 60U);
@@ -287,7 +293,7 @@ TEST(ConfigX264, DepuisLaConfigurationEtLesOptions) {
     EXPECT_EQ(x.niveau, 42U);
     EXPECT_FALSE(x.faible_latence);
 
-    auto t = TransformX264::creer(encodeur::config_x264(encodeur::ConfigEncodeur{}, encodeur::OptionsDiagnostic{}));
+    auto t = TransformX264::creer(config_enregistrement());
     ASSERT_TRUE(t);
     const auto r = (*t)->reglages();
     EXPECT_EQ(r.gop, 60U);

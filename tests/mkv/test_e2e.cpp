@@ -15,7 +15,7 @@
 
 namespace {
 
-using commun::ImageEncodee;
+using pipeline::ImageEncodee;
 using essai::Octets;
 
 struct Resultat {
@@ -109,7 +109,7 @@ protected:
     // Sends the images from another thread through a channel of 30 and drains it like the
     // session's ticks do. Returns the sink state, writer included.
     mkv::EtatSortie enregistrer(const std::filesystem::path& chemin) {
-        auto [tx, rx] = commun::creer_canal<ImageEncodee>(30);
+        auto [tx, rx] = pipeline::creer_canal<ImageEncodee>(30);
         std::atomic<bool> fini{false};
         std::thread encodeur([&, tx = std::move(tx)]() mutable {
             const std::int64_t origine = 987'654'321;
@@ -123,7 +123,7 @@ protected:
             }
             fini = true;
         });
-        mkv::EtatSortie etat;
+        mkv::EtatSortie etat{1280, 720};
         std::atomic<std::uint64_t> octets{0};
         std::uint64_t precedent = 0;
         // One last drain after the encoder has sent everything.

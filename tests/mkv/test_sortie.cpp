@@ -10,7 +10,7 @@
 
 namespace {
 
-using commun::ImageEncodee;
+using pipeline::ImageEncodee;
 using essai::Octets;
 namespace id = mkv::ebml;
 
@@ -58,7 +58,7 @@ std::vector<Bloc> lire_blocs(const Octets& o) {
 
 class Sortie : public ::testing::Test {
 protected:
-    Sortie() : canal_(commun::creer_canal<ImageEncodee>(30)) {}
+    Sortie() : canal_(pipeline::creer_canal<ImageEncodee>(30)) {}
     void envoyer(ImageEncodee i) { ASSERT_FALSE(canal_.first.envoyer(std::move(i)).has_value()); }
     std::expected<void, commun::Erreur> vider() {
         return mkv::ecrire_images_encodees(canal_.second, chemin_, etat_, octets_);
@@ -74,8 +74,8 @@ protected:
 
     essai::DossierTemp dossier_;
     std::filesystem::path chemin_ = dossier_ / "s.mkv";
-    std::pair<commun::Emetteur<ImageEncodee>, commun::Recepteur<ImageEncodee>> canal_;
-    mkv::EtatSortie etat_;
+    std::pair<pipeline::Emetteur<ImageEncodee>, pipeline::Recepteur<ImageEncodee>> canal_;
+    mkv::EtatSortie etat_{1280, 720};
     std::atomic<std::uint64_t> octets_{0};
 };
 

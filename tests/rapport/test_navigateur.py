@@ -37,14 +37,19 @@ class Navigateur(unittest.TestCase):
                 lancer(CALIBRAGE, "convertir", "--sortie", chemin(nom + ".jsonl"), chemin(nom + "-instantanes.jsonl"))
             lancer(CALIBRAGE, "calibrer", "--cohorte", "essai / souris / 64 Hz", "--sortie", chemin("rapport.json"),
                    chemin("calibration.jsonl"))
+            # Les échantillons des histogrammes, tels que calibrer les écrit ; l'outil les confronte au rapport.
+            lancer(CALIBRAGE, "calibrer", "--cohorte", "essai / souris / 64 Hz", "--partiel", chemin("cal.partiel"),
+                   chemin("calibration.jsonl"))
             for nom in ("propres", "snap"):
                 lancer(CALIBRAGE, "controler", "--rapport", chemin("rapport.json"), "--sortie",
                        chemin(f"controle-{nom}.json"), chemin(nom + ".jsonl"))
             lancer("/usr/bin/python3", OUTIL, "--sortie", chemin("rapport.html"), "--calibration",
-                   chemin("rapport.json"), "--propres", chemin("controle-propres.json"), "--tricheurs",
+                   chemin("rapport.json"), "--echantillons", chemin("cal.partiel"),
+                   "--propres", chemin("controle-propres.json"), "--tricheurs",
                    "snap=" + chemin("controle-snap.json"))
             with open(chemin("rapport.html"), encoding="utf-8") as f:
                 page = f.read()
+            self.assertNotIn("Sans <code>--echantillons</code>", page)
             # 4 métriques, 2 populations, la séparation : une figure, un SVG chacune.
             self.assertEqual(page.count("<figure"), 7)
             self.assertEqual(page.count("<svg"), 7)

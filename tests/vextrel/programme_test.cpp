@@ -14,17 +14,17 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// The bench's platform under test: each one-second wait lets the recording's virtual
-// clock run one more second.
-class FauxBanc final : public vextrel::PlateformeVextrel {
+// The recording program's system pieces under test: each one-second wait lets the recording's
+// virtual clock run one more second.
+class FauxSysteme final : public vextrel::PlateformeVextrel {
 public:
-    FauxBanc()
+    FauxSysteme()
         : dossier_(fs::temp_directory_path() /
                    ("coeur-vextrel-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
         fs::remove_all(dossier_);
         plateforme->fixer_limite(plateforme->temps());
     }
-    ~FauxBanc() override { fs::remove_all(dossier_); }
+    ~FauxSysteme() override { fs::remove_all(dossier_); }
     fs::path dossier_temporaire() override {
         ++demandes_dossier;
         fs::create_directories(dossier_);
@@ -64,10 +64,10 @@ struct Resultat {
     std::string erreurs;
 };
 
-Resultat lancer(FauxBanc& banc, std::vector<std::string> arguments) {
+Resultat lancer(FauxSysteme& systeme, std::vector<std::string> arguments) {
     std::ostringstream sortie;
     std::ostringstream erreurs;
-    const int statut = vextrel::executer(arguments, banc, sortie, erreurs);
+    const int statut = vextrel::executer(arguments, systeme, sortie, erreurs);
     return {statut, sortie.str(), erreurs.str()};
 }
 
@@ -89,51 +89,51 @@ void image_des_le_debut(faux::FaussePlateforme& p, std::uint64_t sommeil = 1) {
 }
 
 TEST(Programme, UsageWithoutProcessName) {
-    FauxBanc banc;
-    const auto r = lancer(banc, {});
+    FauxSysteme systeme;
+    const auto r = lancer(systeme, {});
     EXPECT_EQ(r.statut, 101);
     EXPECT_EQ(r.sortie, "");
     EXPECT_EQ(r.erreurs, "usage: vextrel <processus.exe> [secondes] [chemin.mkv]\n");
 }
 
 TEST(Programme, NoWindowStartsNoSession) {
-    FauxBanc banc;
-    banc.fenetres_.liste = {{7, "autre.exe"}};
-    const auto r = lancer(banc, {"jeu.exe", "1"});
+    FauxSysteme systeme;
+    systeme.fenetres_.liste = {{7, "autre.exe"}};
+    const auto r = lancer(systeme, {"jeu.exe", "1"});
     EXPECT_EQ(r.statut, 101);
     EXPECT_EQ(r.sortie, "");
     EXPECT_EQ(r.erreurs, "fenêtre du processus introuvable\n");
-    EXPECT_EQ(banc.plateforme->debuts_minuterie.load(), 0);
-    EXPECT_EQ(banc.attentes, 0);
+    EXPECT_EQ(systeme.plateforme->debuts_minuterie.load(), 0);
+    EXPECT_EQ(systeme.attentes, 0);
 }
 
 TEST(Programme, ZeroSecondsStopsAtOnceAndRemovesNothing) {
-    FauxBanc banc;
-    banc.fenetres_.liste = {{-12, "JEU.exe"}};
+    FauxSysteme systeme;
+    systeme.fenetres_.liste = {{-12, "JEU.exe"}};
     // The stop is seen at the top of a tick: an image arriving only at the fifth tick is
     // never encoded.
-    image_des_le_debut(*banc.plateforme, 5);
-    const auto r = lancer(banc, {"jeu.exe", "0"});
+    image_des_le_debut(*systeme.plateforme, 5);
+    const auto r = lancer(systeme, {"jeu.exe", "0"});
     EXPECT_EQ(r.statut, 0);
     EXPECT_EQ(r.erreurs, "");
     EXPECT_EQ(r.sortie,
               "fenêtre jeu.exe : hwnd -12\n"
               "octets : 0 · durée 0s · erreur None\n"
               "fichier : None\n");
-    EXPECT_EQ(banc.attentes, 0);
-    EXPECT_EQ(banc.demandes_dossier, 1);
-    EXPECT_FALSE(fs::exists(banc.dossier_ / "vextrel.mkv"));
-    EXPECT_EQ(banc.plateforme->fenetre_, -12);
+    EXPECT_EQ(systeme.attentes, 0);
+    EXPECT_EQ(systeme.demandes_dossier, 1);
+    EXPECT_FALSE(fs::exists(systeme.dossier_ / "vextrel.mkv"));
+    EXPECT_EQ(systeme.plateforme->fenetre_, -12);
 }
 
 TEST(Programme, RecordsForTheRequestedSeconds) {
-    FauxBanc banc;
-    banc.fenetres_.liste = {{99, "jeu.exe"}};
-    image_des_le_debut(*banc.plateforme);
-    const fs::path chemin = banc.dossier_temporaire() / "essai \"1\".mkv";
-    const auto r = lancer(banc, {"Jeu.exe", "+3", chemin.string()});
+    FauxSysteme systeme;
+    systeme.fenetres_.liste = {{99, "jeu.exe"}};
+    image_des_le_debut(*systeme.plateforme);
+    const fs::path chemin = systeme.dossier_temporaire() / "essai \"1\".mkv";
+    const auto r = lancer(systeme, {"Jeu.exe", "+3", chemin.string()});
     EXPECT_EQ(r.statut, 0);
-    EXPECT_EQ(banc.attentes, 3);
+    EXPECT_EQ(systeme.attentes, 3);
     const auto l = lignes(r.sortie);
     ASSERT_EQ(l.size(), 3u);
     EXPECT_EQ(l[0], "fenêtre Jeu.exe : hwnd 99");
@@ -142,36 +142,36 @@ TEST(Programme, RecordsForTheRequestedSeconds) {
     EXPECT_NE(l[1], "octets : 0 · durée 3s · erreur None");
     EXPECT_EQ(l[2], "fichier : " + vextrel::notation_debug(chemin.string()));
     EXPECT_TRUE(fs::exists(chemin));
-    EXPECT_EQ(banc.terminaisons, 1);
+    EXPECT_EQ(systeme.terminaisons, 1);
 }
 
 TEST(Programme, StopRequestEndsTheWaitAsIfTheTimeWereUp) {
-    FauxBanc banc;
-    banc.fenetres_.liste = {{8, "jeu.exe"}};
-    image_des_le_debut(*banc.plateforme);
-    banc.arret_a = 2;
-    const fs::path chemin = banc.dossier_temporaire() / "interrompu.mkv";
-    const auto r = lancer(banc, {"jeu.exe", "10", chemin.string()});
+    FauxSysteme systeme;
+    systeme.fenetres_.liste = {{8, "jeu.exe"}};
+    image_des_le_debut(*systeme.plateforme);
+    systeme.arret_a = 2;
+    const fs::path chemin = systeme.dossier_temporaire() / "interrompu.mkv";
+    const auto r = lancer(systeme, {"jeu.exe", "10", chemin.string()});
     EXPECT_EQ(r.statut, 0);
     EXPECT_EQ(r.erreurs, "");
-    EXPECT_EQ(banc.attentes, 2);
+    EXPECT_EQ(systeme.attentes, 2);
     const auto l = lignes(r.sortie);
     ASSERT_EQ(l.size(), 3u);
     // The time actually recorded (1.5 s), not the ten seconds asked for.
     EXPECT_TRUE(l[1].ends_with(" · durée 1s · erreur None")) << l[1];
     EXPECT_FALSE(l[1].starts_with("octets : 0 ")) << l[1];
     EXPECT_EQ(l[2], "fichier : " + vextrel::notation_debug(chemin.string()));
-    EXPECT_EQ(banc.terminaisons, 1);
+    EXPECT_EQ(systeme.terminaisons, 1);
     EXPECT_TRUE(fs::exists(chemin));
 }
 
 TEST(Programme, ErrorBeforeTheEndCutsTheWaitShort) {
-    FauxBanc banc;
-    banc.fenetres_.liste = {{5, "jeu.exe"}};
-    banc.plateforme->echec_peripherique = commun::Erreur("aucune carte graphique matérielle");
-    const auto r = lancer(banc, {"jeu.exe", "10"});
+    FauxSysteme systeme;
+    systeme.fenetres_.liste = {{5, "jeu.exe"}};
+    systeme.plateforme->echec_peripherique = commun::Erreur("aucune carte graphique matérielle");
+    const auto r = lancer(systeme, {"jeu.exe", "10"});
     EXPECT_EQ(r.statut, 0);
-    EXPECT_EQ(banc.attentes, 1);
+    EXPECT_EQ(systeme.attentes, 1);
     EXPECT_EQ(r.sortie,
               "fenêtre jeu.exe : hwnd 5\n"
               "erreur : aucune carte graphique matérielle\n"
@@ -180,12 +180,12 @@ TEST(Programme, ErrorBeforeTheEndCutsTheWaitShort) {
 }
 
 TEST(Programme, ErrorInTheMiddleKeepsTheUnfinishedFile) {
-    FauxBanc banc;
-    banc.fenetres_.liste = {{5, "jeu.exe"}};
-    image_des_le_debut(*banc.plateforme);
-    banc.plateforme->conversion->echec_a = 100;  // after more than three seconds of frames
-    const fs::path chemin = banc.dossier_temporaire() / "partiel.mkv";
-    const auto r = lancer(banc, {"jeu.exe", "6", chemin.string()});
+    FauxSysteme systeme;
+    systeme.fenetres_.liste = {{5, "jeu.exe"}};
+    image_des_le_debut(*systeme.plateforme);
+    systeme.plateforme->conversion->echec_a = 100;  // after more than three seconds of frames
+    const fs::path chemin = systeme.dossier_temporaire() / "partiel.mkv";
+    const auto r = lancer(systeme, {"jeu.exe", "6", chemin.string()});
     EXPECT_EQ(r.statut, 0);
     const auto l = lignes(r.sortie);
     ASSERT_EQ(l.size(), 4u);
@@ -193,7 +193,7 @@ TEST(Programme, ErrorInTheMiddleKeepsTheUnfinishedFile) {
     EXPECT_TRUE(l[2].ends_with("s · erreur Some(\"vue d'entrée\")")) << l[2];
     EXPECT_FALSE(l[2].starts_with("octets : 0 ")) << l[2];
     EXPECT_EQ(l[3], "fichier : " + vextrel::notation_debug(chemin.string()));
-    EXPECT_EQ(banc.attentes, 4);  // the error came during the fourth second
+    EXPECT_EQ(systeme.attentes, 4);  // the error came during the fourth second
     EXPECT_TRUE(fs::exists(chemin));
 }
 

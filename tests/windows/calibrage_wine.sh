@@ -27,6 +27,11 @@ export LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES="winedbg.exe=d"
 export WINEPREFIX="${WINEPREFIX:-$racine/build/wine-prefix-vextrel}"
 mkdir -p "$(dirname "$WINEPREFIX")"
+# One server for every run, ended with the script: left to itself it goes a few seconds after a run, the next
+# run boots the prefix again (seconds each, and such a boot now and then ends in a page fault under wine).
+serveur="${wine%64}server"
+"$serveur" -p 2>/dev/null
+trap '"$serveur" -k 2>/dev/null' EXIT
 # The first run creates the prefix and talks about it on stderr: do it before comparing anything.
 "$wine" "$programme" >/dev/null 2>&1
 
@@ -37,6 +42,4 @@ for essai in "$@"; do
   echo "== $(basename "$essai") contre calibrage.exe sous wine64"
   "$essai" --gtest_brief=1 || echecs=1
 done
-serveur="${wine%64}server"
-[ -x "$serveur" ] && "$serveur" -w 2>/dev/null
 exit $echecs

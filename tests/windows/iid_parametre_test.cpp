@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "capture/wgc_iid_windows.hpp"
-#include "commun/guid_windows.hpp"
+#include "commun/windows/guid.hpp"
 
 namespace {
 

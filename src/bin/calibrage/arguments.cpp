@@ -34,6 +34,9 @@ std::expected<Arguments, std::string> analyser_arguments(std::span<const std::st
         } else if (arg == "--rapport") {
             if (!a_suivant) return std::unexpected(avec_usage("--rapport attend un chemin"));
             a.rapport = arguments[++i];
+        } else if (arg == "--partiel") {
+            if (!a_suivant) return std::unexpected(avec_usage("--partiel attend un chemin"));
+            a.partiel = arguments[++i];
         } else if (arg.starts_with("--")) {
             return std::unexpected(avec_usage("option inconnue : " + arg));
         } else {

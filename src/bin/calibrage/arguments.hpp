@@ -24,6 +24,8 @@ struct Arguments {
     std::optional<std::string> cohorte;
     std::optional<std::string> sortie;
     std::optional<std::string> rapport;
+    // calibrer and controler: a partial result written there instead of the report (partiel.hpp).
+    std::optional<std::string> partiel;
     std::vector<std::string> fichiers;  // in argument order, at least one
 };
 

@@ -8,11 +8,34 @@
 #include "bin/calibrage/reglages.hpp"
 #include "commun/unicode.hpp"
 #include "comportement/calibration.hpp"
+#include "comportement/partiel.hpp"
 
 namespace calibrage {
 
+namespace {
+
+// The accumulated calibration as it stands once the files are read: only their reading can fail here, the
+// cohort and the refusals are for the merge to judge, as one process on all the files would.
+std::expected<void, std::string> calibrer_partiel(const Arguments& arguments,
+                                                  const comportement::ReglagesLecture& reglages, Console console) {
+    LectureSuivie lecture(arguments, reglages, console);
+    auto calibration = comportement::calibrer_fichiers(arguments.fichiers, lecture.reglages());
+    if (!calibration) {
+        return std::unexpected(std::move(calibration.error()));
+    }
+    lecture.terminer();
+    return emettre_partiel(
+        arguments, calibration->sources,
+        [&](commun::SortieOctets& s) { return comportement::ecrire_partiel_calibration(s, *calibration); }, console);
+}
+
+}  // namespace
+
 std::expected<void, std::string> calibrer(const Arguments& arguments, const comportement::ReglagesLecture& reglages,
                                           Console console) {
+    if (arguments.partiel) {
+        return calibrer_partiel(arguments, reglages, console);
+    }
     // Trimming decodes code points: only text that is UTF-8 can be found blank.
     const bool utf8 = arguments.cohorte && commun::est_utf8_valide(*arguments.cohorte);
     std::optional<std::string> refus;
@@ -26,7 +49,9 @@ std::expected<void, std::string> calibrer(const Arguments& arguments, const comp
     LectureSuivie lecture(arguments, reglages, console);
     // The input files' errors come before the cohort's: without a usable cohort they are only checked.
     if (refus) {
-        if (auto r = comportement::traiter_fichiers(arguments.fichiers, nullptr, lecture.reglages()); !r) {
+        auto r = comportement::verifier_fichiers(arguments.fichiers, comportement::CommandePartiel::calibrer,
+                                                 lecture.reglages());
+        if (!r) {
             return std::unexpected(std::move(r.error()));
         }
         return std::unexpected(std::move(*refus));
@@ -35,6 +60,7 @@ std::expected<void, std::string> calibrer(const Arguments& arguments, const comp
     if (!calibration) {
         return std::unexpected(std::move(calibration.error()));
     }
+    const std::vector<std::string> sources = std::move(calibration->sources);
     auto rapport = comportement::rapport_calibration(std::move(*calibration), *arguments.cohorte);
     if (!rapport) {
         return std::unexpected(std::move(rapport.error()));
@@ -54,7 +80,7 @@ std::expected<void, std::string> calibrer(const Arguments& arguments, const comp
              "usage.\n";
     message(console, texte);
 
-    return emettre_json(arguments, comportement::rapport_calibration_json(*rapport), console);
+    return emettre_json(arguments, sources, comportement::rapport_calibration_json(*rapport), console);
 }
 
 }  // namespace calibrage

@@ -8,6 +8,7 @@
 #include "commun/unicode.hpp"
 #include "comportement/calibration.hpp"
 #include "comportement/controle.hpp"
+#include "comportement/partiel.hpp"
 
 namespace calibrage {
 
@@ -72,14 +73,44 @@ std::string joindre(const std::vector<std::string>& textes) {
     return r;
 }
 
+// The control run as it stands once the files are read: only their reading can fail here. Thresholds that
+// cannot be read are recorded as such, with nothing analysed: the merge reports them as one process would.
+std::expected<void, std::string> controler_partiel(const Arguments& arguments, const std::expected<Seuils, std::string>& seuils,
+                                                   LectureSuivie& lecture, Console console) {
+    std::expected<comportement::AccumulateurControle, std::string> controle;
+    if (seuils) {
+        controle = comportement::controler_fichiers(arguments.fichiers, seuils->seuils, lecture.reglages());
+    } else if (auto sources = comportement::verifier_fichiers(
+                   arguments.fichiers, comportement::CommandePartiel::controler, lecture.reglages());
+               sources) {
+        controle->sources = std::move(*sources);
+    } else {
+        controle = std::unexpected(std::move(sources.error()));
+    }
+    if (!controle) {
+        return std::unexpected(std::move(controle.error()));
+    }
+    lecture.terminer();
+    std::optional<comportement::EngineThresholds> utilises;
+    if (seuils) utilises = seuils->seuils;
+    return emettre_partiel(
+        arguments, controle->sources,
+        [&](commun::SortieOctets& s) { return comportement::ecrire_partiel_controle(s, *controle, utilises); }, console);
+}
+
 }  // namespace
 
 std::expected<void, std::string> controler(const Arguments& arguments,
                                            const comportement::ReglagesLecture& reglages, Console console) {
     const auto seuils = choisir_seuils(arguments);
     LectureSuivie lecture(arguments, reglages, console);
+    if (arguments.partiel) {
+        return controler_partiel(arguments, seuils, lecture, console);
+    }
     if (!seuils) {
-        if (auto r = comportement::traiter_fichiers(arguments.fichiers, nullptr, lecture.reglages()); !r) {
+        auto r = comportement::verifier_fichiers(arguments.fichiers, comportement::CommandePartiel::controler,
+                                                 lecture.reglages());
+        if (!r) {
             return std::unexpected(std::move(r.error()));
         }
         return std::unexpected(seuils.error());
@@ -89,6 +120,7 @@ std::expected<void, std::string> controler(const Arguments& arguments,
         return std::unexpected(std::move(controle.error()));
     }
     lecture.terminer();
+    const std::vector<std::string> sources = std::move(controle->sources);
     message(console, seuils->message);
     const comportement::RapportControle rapport = comportement::rapport_controle(std::move(*controle));
 
@@ -107,7 +139,7 @@ std::expected<void, std::string> controler(const Arguments& arguments,
     }
     message(console, texte);
 
-    return emettre_json(arguments, comportement::rapport_controle_json(rapport), console);
+    return emettre_json(arguments, sources, comportement::rapport_controle_json(rapport), console);
 }
 
 }  // namespace calibrage

@@ -5,6 +5,7 @@
 
 #include "bin/calibrage/arguments.hpp"
 #include "commun/fichier.hpp"
+#include "commun/utf16.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -22,11 +23,7 @@ std::vector<std::string> arguments_du_programme([[maybe_unused]] int argc, [[may
     int n = 0;
     wchar_t** large = CommandLineToArgvW(GetCommandLineW(), &n);
     for (int i = 1; large != nullptr && i < n; ++i) {
-        const int taille = WideCharToMultiByte(CP_UTF8, 0, large[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string texte(static_cast<std::size_t>(taille > 0 ? taille : 1), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, large[i], -1, texte.data(), taille, nullptr, nullptr);
-        texte.resize(texte.size() - 1);
-        arguments.push_back(std::move(texte));
+        arguments.push_back(commun::utf8_depuis_utf16(commun::utf16(large[i])));
     }
     LocalFree(large);
 #else

@@ -3,6 +3,7 @@
 
 #include "commun/decimal.hpp"
 #include "commun/texte_utf8.hpp"
+#include "commun/utf16.hpp"
 
 namespace vextrel {
 
@@ -32,19 +33,7 @@ std::string texte_chemin(const std::filesystem::path& chemin) {
     std::string texte;
 #if defined(_WIN32)
     // UTF-16 with lone surrogates replaced.
-    const std::wstring& large = chemin.native();
-    for (std::size_t i = 0; i < large.size(); ++i) {
-        const auto u = static_cast<std::uint32_t>(static_cast<std::uint16_t>(large[i]));
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < large.size()) {
-            const auto v = static_cast<std::uint32_t>(static_cast<std::uint16_t>(large[i + 1]));
-            if (v >= 0xDC00 && v <= 0xDFFF) {
-                commun::utf8::ajouter(texte, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        commun::utf8::ajouter(texte, (u >= 0xD800 && u <= 0xDFFF) ? commun::utf8::remplacement : u);
-    }
+    texte = commun::utf8_depuis_utf16(commun::utf16(chemin.native()));
 #else
     const std::string& brut = chemin.native();
     for (std::size_t i = 0; i < brut.size();) {

@@ -1,5 +1,5 @@
 #pragma once
-// Command line of the bench: `vextrel <processus.exe> [secondes] [chemin.mkv]`.
+// Command line of the recording program: `vextrel <processus.exe> [secondes] [chemin.mkv]`.
 #include <cstdint>
 #include <filesystem>
 #include <functional>

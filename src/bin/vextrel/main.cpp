@@ -1,4 +1,4 @@
-// Entry point of the bench: the system's pieces, the process's arguments and streams.
+// Entry point of the recording program: the system's pieces, the process's arguments and streams.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,20 +9,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "commun/utf16.hpp"
+#include "commun/windows/console.hpp"
+
 namespace {
 
-std::string utf8_depuis_large(const wchar_t* texte) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, texte, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) {
-        return {};
-    }
-    std::string sortie(static_cast<std::size_t>(n - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, texte, -1, sortie.data(), n, nullptr, nullptr);
-    return sortie;
-}
-
-// Writes UTF-8 text to a standard handle: as UTF-16 on a console (whatever its code page),
-// as bytes otherwise (files and pipes get exactly the UTF-8 bytes, LF line ends).
+// A standard handle as a stream, written a line at a time (see ecrire_poignee).
 class TamponStandard final : public std::streambuf {
 public:
     explicit TamponStandard(DWORD quel) : poignee_(GetStdHandle(quel)) {
@@ -52,19 +44,7 @@ protected:
 
 private:
     void vider() {
-        if (texte_.empty() || poignee_ == nullptr || poignee_ == INVALID_HANDLE_VALUE) {
-            texte_.clear();
-            return;
-        }
-        DWORD ecrits = 0;
-        if (console_) {
-            const int n = MultiByteToWideChar(CP_UTF8, 0, texte_.data(), static_cast<int>(texte_.size()), nullptr, 0);
-            std::wstring large(static_cast<std::size_t>(n), L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, texte_.data(), static_cast<int>(texte_.size()), large.data(), n);
-            WriteConsoleW(poignee_, large.data(), static_cast<DWORD>(large.size()), &ecrits, nullptr);
-        } else {
-            WriteFile(poignee_, texte_.data(), static_cast<DWORD>(texte_.size()), &ecrits, nullptr);
-        }
+        commun::ecrire_poignee(poignee_, console_, texte_);
         texte_.clear();
     }
 
@@ -80,7 +60,7 @@ int main() {
     int nombre = 0;
     wchar_t** liste = CommandLineToArgvW(GetCommandLineW(), &nombre);
     for (int i = 1; liste != nullptr && i < nombre; ++i) {
-        arguments.push_back(utf8_depuis_large(liste[i]));
+        arguments.push_back(commun::utf8_depuis_utf16(commun::utf16(liste[i])));
     }
     if (liste != nullptr) {
         LocalFree(liste);

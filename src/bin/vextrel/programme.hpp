@@ -1,5 +1,5 @@
 #pragma once
-// The bench's main sequence, driven through the platform pieces so tests can run it.
+// The recording program's main sequence, driven through the platform pieces so tests can run it.
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -31,9 +31,9 @@ public:
     virtual std::shared_ptr<enregistrement::Plateforme> enregistrement() = 0;
 };
 
-// Runs the bench: `arguments` excludes the program name. Returns the exit status (0, or
-// 101 for a missing argument or no window). A stop request ends the wait as if the time were
-// up: the summary shows the time actually recorded and the file is finished.
+// Runs the recording program: `arguments` excludes the program name. Returns the exit status
+// (0, or 101 for a missing argument or no window). A stop request ends the wait as if the time
+// were up: the summary shows the time actually recorded and the file is finished.
 int executer(std::span<const std::string> arguments, PlateformeVextrel& plateforme, std::ostream& sortie,
              std::ostream& erreurs);
 

@@ -17,10 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "commun/com_windows.hpp"
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/hresult.hpp"
+#include "encodeur/encodeur_windows.hpp"
 #include "encodeur/mf_abi_windows.hpp"
-#include "encodeur/transformee_windows.hpp"
+#include "enregistrement/session.hpp"
 
 namespace {
 
@@ -345,7 +346,8 @@ std::string creer_en_capturant(capture::PeripheriqueD3D& d3d, const encodeur::Op
     CreatePipe(&lecture, &ecriture, nullptr, 1 << 16);
     HANDLE ancien = GetStdHandle(STD_ERROR_HANDLE);
     SetStdHandle(STD_ERROR_HANDLE, ecriture);
-    auto resultat = encodeur::creer_transformee_avec(fausse_enumeration, d3d, encodeur::ConfigEncodeur{}, options);
+    auto resultat =
+        encodeur::creer_transformee_avec(fausse_enumeration, d3d, enregistrement::config_enregistrement(), options);
     SetStdHandle(STD_ERROR_HANDLE, ancien);
     CloseHandle(ecriture);
     cree = resultat.has_value();
@@ -498,7 +500,7 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
             FausseActivation act(L"NVIDIA H.264 Encoder MFT", "NVIDIA", &mft4);
             liste = {&act};
             journal.clear();
-            auto r = encodeur::creer_transformee_avec(fausse_enumeration, d3d, encodeur::ConfigEncodeur{},
+            auto r = encodeur::creer_transformee_avec(fausse_enumeration, d3d, enregistrement::config_enregistrement(),
                                                       encodeur::OptionsDiagnostic{});
             const bool ordre = journal.size() >= fin.size() &&
                                std::vector<std::string>(journal.end() - static_cast<std::ptrdiff_t>(fin.size()),
@@ -516,7 +518,7 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
         FausseActivation act(L"NVIDIA H.264 Encoder MFT", "NVIDIA", &mft3);
         liste = {&act};
         d3d.id_fournisseur = 0x5143;
-        auto r = encodeur::creer_transformee_avec(fausse_enumeration, d3d, encodeur::ConfigEncodeur{},
+        auto r = encodeur::creer_transformee_avec(fausse_enumeration, d3d, enregistrement::config_enregistrement(),
                                                   encodeur::OptionsDiagnostic{});
         verifier(!r && r.error().chaine() == encodeur::message_aucun_encodeur(d3d.nom) && act.compte == 1,
                  "fournisseur inconnu : aucun encodeur");

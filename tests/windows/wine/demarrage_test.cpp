@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/demarrage_windows.hpp"
+#include "capture/capture_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
-#include "commun/com_windows.hpp"
+#include "commun/windows/com.hpp"
 
 namespace {
 

@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "commun/canal.hpp"
-#include "commun/com_windows.hpp"
-#include "commun/hresult_windows.hpp"
-#include "conversion/sortie_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/hresult.hpp"
+#include "conversion/conversion_windows.hpp"
 #include "encodeur/encodeur.hpp"
-#include "encodeur/transformee_windows.hpp"
+#include "encodeur/encodeur_windows.hpp"
+#include "pipeline/canal.hpp"
 
 namespace {
 
@@ -280,7 +280,7 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
         }
 
         // Output: a buffer of at least 1 MiB, or what the transform asks when it is more.
-        auto une_image = [&]() -> std::optional<commun::ImageEncodee> {
+        auto une_image = [&]() -> std::optional<pipeline::ImageEncodee> {
             auto r = transformee->collecter_sortie();
             return r ? *r : std::nullopt;
         };
@@ -360,7 +360,7 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
         if (refus) {
             mft2.resultat_type = MF_E_INVALIDMEDIATYPE;
         }
-        auto [emetteur, recepteur] = commun::creer_canal<commun::ImageEncodee>(4);
+        auto [emetteur, recepteur] = pipeline::creer_canal<pipeline::ImageEncodee>(4);
         auto enc = encodeur::EncodeurMateriel::creer(
             encodeur::envelopper_transformee(Com<IMFTransform>::partager(&mft2),
                                              Com<IMFMediaEventGenerator>::partager(&generateur), nullptr, nullptr),
@@ -370,10 +370,10 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
             continue;
         }
         file->QueueEvent(evenement(METransformHaveOutput).get());
-        commun::ImageEncodee image;
+        pipeline::ImageEncodee image;
         bool recue = false;
         for (int i = 0; i < 300 && !recue && !enc->erreur(); ++i) {
-            recue = recepteur.essayer_recevoir(image) == commun::EtatReception::recu;
+            recue = recepteur.essayer_recevoir(image) == pipeline::EtatReception::recu;
             if (!recue) {
                 Sleep(10);
             }

@@ -16,19 +16,20 @@
 #include "capture/delegue_windows.hpp"
 #include "capture/peripherique_windows.hpp"
 #include "capture/wgc_abi_windows.hpp"
-#include "commun/canal.hpp"
-#include "commun/com_windows.hpp"
-#include "commun/console_windows.hpp"
-#include "commun/hresult_windows.hpp"
-#include "commun/temporaire_windows.hpp"
+#include "commun/windows/com.hpp"
+#include "commun/windows/console.hpp"
+#include "commun/windows/hresult.hpp"
+#include "commun/windows/temporaire.hpp"
+#include "conversion/conversion.hpp"
 #include "creation_encodeur_test.hpp"
 #include "demarrage_test.hpp"
-#include "encodeur_test.hpp"
-#include "gestionnaire_test.hpp"
-#include "conversion/conversion.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
+#include "encodeur_test.hpp"
 #include "enregistrement/plateforme.hpp"
+#include "enregistrement/session.hpp"
+#include "gestionnaire_test.hpp"
+#include "pipeline/canal.hpp"
 
 namespace {
 
@@ -198,7 +199,7 @@ public:
     std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12&, std::int64_t, std::int64_t) override {
         return std::unexpected(commun::Erreur("muette"));
     }
-    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() override {
+    std::expected<std::optional<pipeline::ImageEncodee>, commun::Erreur> collecter_sortie() override {
         return std::nullopt;
     }
     void terminer_flux() override {}
@@ -211,7 +212,7 @@ std::uint64_t centaines_ns(const FILETIME& f) { return (std::uint64_t{f.dwHighDa
 
 void boucle_au_repos() {
     Repos repos;
-    auto [emetteur, recepteur] = commun::creer_canal<commun::ImageEncodee>(1);
+    auto [emetteur, recepteur] = pipeline::creer_canal<pipeline::ImageEncodee>(1);
     auto encodeur = encodeur::EncodeurMateriel::creer(std::make_unique<TransformeMuette>(repos), 30, std::move(emetteur));
     verifier(encodeur.has_value(), "encodeur sur une transformée muette");
     if (!encodeur) {
@@ -302,7 +303,7 @@ int chaine_de_traitement() {
     }
 
     encodeur::OptionsDiagnostic options;
-    auto transformee = encodeur::creer_transformee(**peripherique, encodeur::ConfigEncodeur{}, options);
+    auto transformee = encodeur::creer_transformee(**peripherique, enregistrement::config_enregistrement(), options);
     if (transformee) {
         std::printf("encodeur : créé\n");
         (*transformee)->terminer_flux();

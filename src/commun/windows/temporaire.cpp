@@ -1,4 +1,4 @@
-#include "commun/temporaire_windows.hpp"
+#include "commun/windows/temporaire.hpp"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "conversion/convertisseur_ffmpeg.hpp"
+#include "conversion/conversion_ffmpeg.hpp"
 
 extern "C" {
 #include <libavutil/buffer.h>

@@ -11,8 +11,8 @@
 #include <expected>
 
 #include "capture/capture.hpp"
-#include "commun/com_windows.hpp"
 #include "commun/erreur.hpp"
+#include "commun/windows/com.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
 

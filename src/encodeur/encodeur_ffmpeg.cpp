@@ -1,4 +1,4 @@
-#include "encodeur/transform_ffmpeg.hpp"
+#include "encodeur/encodeur_ffmpeg.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -18,7 +18,7 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 
-#include "conversion/convertisseur_ffmpeg.hpp"
+#include "conversion/conversion_ffmpeg.hpp"
 #include "conversion/journal_ffmpeg.hpp"
 
 namespace encodeur {
@@ -82,7 +82,7 @@ struct TransformX264::Etat {
     std::deque<TypeEvenement> evenements;
     std::deque<AVFrame*> file_entrees;
     std::vector<AVFrame*> libres;
-    std::deque<commun::ImageEncodee> sorties;
+    std::deque<pipeline::ImageEncodee> sorties;
     std::deque<std::pair<std::int64_t, std::int64_t>> durees;  // (time, duration) of frames in flight
 };
 
@@ -263,12 +263,12 @@ std::expected<void, commun::Erreur> TransformX264::soumettre(conversion::SortieN
     return {};
 }
 
-std::optional<commun::ImageEncodee> TransformX264::sortie() {
+std::optional<pipeline::ImageEncodee> TransformX264::sortie() {
     std::lock_guard garde(etat_->verrou);
     if (etat_->sorties.empty()) {
         return std::nullopt;
     }
-    commun::ImageEncodee image = std::move(etat_->sorties.front());
+    pipeline::ImageEncodee image = std::move(etat_->sorties.front());
     etat_->sorties.pop_front();
     return image;
 }
@@ -293,7 +293,7 @@ void TransformX264::travailler() {
         av_frame_unref(f);
         int r = 0;
         while (!echec && (r = avcodec_receive_packet(c, paquet)) == 0) {
-            commun::ImageEncodee image;
+            pipeline::ImageEncodee image;
             image.donnees.assign(paquet->data, paquet->data + paquet->size);
             image.horodatage = paquet->pts;
             image.cle = (paquet->flags & AV_PKT_FLAG_KEY) != 0;

@@ -1,4 +1,4 @@
-#include "commun/guid_windows.hpp"
+#include "commun/windows/guid.hpp"
 
 #include <bit>
 #include <cstddef>

@@ -11,7 +11,7 @@
 #include <optional>
 #include <utility>
 
-namespace commun {
+namespace pipeline {
 
 namespace detail {
 template <typename T>
@@ -128,4 +128,4 @@ std::pair<Emetteur<T>, Recepteur<T>> creer_canal(std::size_t capacite) {
     return {Emetteur<T>(etat), Recepteur<T>(etat)};
 }
 
-}  // namespace commun
+}  // namespace pipeline

@@ -10,8 +10,8 @@
 
 #include "capture/capture.hpp"
 #include "capture/wgc_abi_windows.hpp"
-#include "commun/com_windows.hpp"
 #include "commun/erreur.hpp"
+#include "commun/windows/com.hpp"
 
 namespace capture {
 

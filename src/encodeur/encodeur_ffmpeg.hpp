@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "commun/erreur.hpp"
-#include "commun/image_encodee.hpp"
 #include "encodeur/config.hpp"
 #include "encodeur/encodeur.hpp"
+#include "pipeline/image_encodee.hpp"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -27,8 +27,9 @@ struct AVPacket;
 namespace encodeur {
 
 struct ConfigX264 {
-    std::uint32_t largeur = 1280;
-    std::uint32_t hauteur = 720;
+    // From ConfigEncodeur (config_x264).
+    std::uint32_t largeur = 0;
+    std::uint32_t hauteur = 0;
     std::uint32_t images_par_seconde = 30;
     std::uint32_t debit_kbps = 2500;
     std::uint32_t gop_images = 60;
@@ -67,7 +68,7 @@ public:
     // asked for. Times in 100-ns units.
     std::expected<void, commun::Erreur> soumettre(conversion::SortieNv12& surface, std::int64_t temps,
                                                   std::int64_t duree) override;
-    std::expected<std::optional<commun::ImageEncodee>, commun::Erreur> collecter_sortie() override {
+    std::expected<std::optional<pipeline::ImageEncodee>, commun::Erreur> collecter_sortie() override {
         return sortie();
     }
     // Stops the worker without draining it.
@@ -80,7 +81,7 @@ public:
     Reglages reglages() const;
 
     // One encoded access unit, after a "have output" event.
-    std::optional<commun::ImageEncodee> sortie();
+    std::optional<pipeline::ImageEncodee> sortie();
 
     struct Etat;
 

@@ -4,11 +4,11 @@
 #include <chrono>
 #include <thread>
 
-#include "commun/canal.hpp"
+#include "pipeline/canal.hpp"
 
 namespace {
 
-using commun::EtatReception;
+using pipeline::EtatReception;
 using namespace std::chrono_literals;
 
 // Waits up to a second for a condition another thread makes true.
@@ -24,7 +24,7 @@ bool attendre(F&& condition) {
 }
 
 TEST(Canal, PremierEntrePremierSorti) {
-    auto [tx, rx] = commun::creer_canal<int>(4);
+    auto [tx, rx] = pipeline::creer_canal<int>(4);
     int v = -1;
     EXPECT_EQ(rx.essayer_recevoir(v), EtatReception::vide);
     for (int i = 0; i < 4; ++i) {
@@ -38,7 +38,7 @@ TEST(Canal, PremierEntrePremierSorti) {
 }
 
 TEST(Canal, EnvoiBloqueQuandPleinLibereParUneReception) {
-    auto [tx, rx] = commun::creer_canal<int>(2);
+    auto [tx, rx] = pipeline::creer_canal<int>(2);
     EXPECT_FALSE(tx.envoyer(1).has_value());
     EXPECT_FALSE(tx.envoyer(2).has_value());
     std::atomic<bool> fini{false};
@@ -60,7 +60,7 @@ TEST(Canal, EnvoiBloqueQuandPleinLibereParUneReception) {
 }
 
 TEST(Canal, CapaciteNulleDevientUn) {
-    auto [tx, rx] = commun::creer_canal<int>(0);
+    auto [tx, rx] = pipeline::creer_canal<int>(0);
     EXPECT_FALSE(tx.envoyer(7).has_value());
     int v = 0;
     ASSERT_EQ(rx.essayer_recevoir(v), EtatReception::recu);
@@ -68,7 +68,7 @@ TEST(Canal, CapaciteNulleDevientUn) {
 }
 
 TEST(Canal, RecepteurPartiRendLaValeur) {
-    auto [tx, rx] = commun::creer_canal<std::unique_ptr<int>>(1);
+    auto [tx, rx] = pipeline::creer_canal<std::unique_ptr<int>>(1);
     EXPECT_FALSE(tx.envoyer(std::make_unique<int>(1)).has_value());
     // A sender blocked on a full channel is released when the receiver goes.
     std::optional<std::unique_ptr<int>> rendu;
@@ -92,7 +92,7 @@ TEST(Canal, RecepteurPartiRendLaValeur) {
 }
 
 TEST(Canal, EmetteurPartiApresLesValeursRestantes) {
-    auto [tx, rx] = commun::creer_canal<int>(3);
+    auto [tx, rx] = pipeline::creer_canal<int>(3);
     EXPECT_FALSE(tx.envoyer(1).has_value());
     EXPECT_FALSE(tx.envoyer(2).has_value());
     { auto parti = std::move(tx); }

@@ -1,6 +1,6 @@
-// The bench on Windows: top-level windows through user32, cloaking through the compositor,
-// process image names through kernel32, the system's temporary directory, and the console's
-// Ctrl+C, Ctrl+Break and close as stop requests.
+// The recording program on Windows: top-level windows through user32, cloaking through the
+// compositor, process image names through kernel32, the system's temporary directory, and the
+// console's Ctrl+C, Ctrl+Break and close as stop requests.
 #include <windows.h>
 #include <dwmapi.h>
 
@@ -16,8 +16,8 @@
 #include "bin/vextrel/arret_console_windows.hpp"
 #include "bin/vextrel/fenetres.hpp"
 #include "bin/vextrel/programme.hpp"
-#include "commun/temporaire_windows.hpp"
-#include "commun/texte_windows.hpp"
+#include "commun/windows/temporaire.hpp"
+#include "commun/utf16.hpp"
 #include "enregistrement/plateforme.hpp"
 
 namespace vextrel {
@@ -25,10 +25,6 @@ namespace vextrel {
 namespace {
 
 HWND hwnd(PoigneeFenetre fenetre) { return reinterpret_cast<HWND>(static_cast<std::intptr_t>(fenetre)); }
-
-std::string texte_utf16(const wchar_t* texte, std::size_t longueur) {
-    return commun::utf8_avec_pertes(std::u16string_view(reinterpret_cast<const char16_t*>(texte), longueur));
-}
 
 BOOL CALLBACK collecter(HWND fenetre, LPARAM liste) {
     reinterpret_cast<std::vector<PoigneeFenetre>*>(liste)->push_back(
@@ -81,7 +77,8 @@ public:
         if (!lu) {
             return {};
         }
-        const std::string complet = texte_utf16(chemin.data(), std::min<std::size_t>(longueur, chemin.size()));
+        const std::string complet = commun::utf8_depuis_utf16(
+            commun::utf16(std::wstring_view(chemin.data(), std::min<std::size_t>(longueur, chemin.size()))));
         return std::string(apres_dernier(complet, '\\'));
     }
 };

@@ -1,5 +1,5 @@
-// The bench's system pieces on Linux: X11 windows, TMPDIR, the recording back ends, and
-// SIGINT / SIGTERM as stop requests.
+// The recording program's system pieces on Linux: X11 windows, TMPDIR, the recording back
+// ends, and SIGINT / SIGTERM as stop requests.
 #include <semaphore.h>
 #include <signal.h>
 #include <time.h>

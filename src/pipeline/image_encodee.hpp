@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace commun {
+namespace pipeline {
 
 // One encoded H.264 access unit, Annex B bytes, times in 100-ns units.
 struct ImageEncodee {
@@ -12,4 +12,4 @@ struct ImageEncodee {
     bool cle = false;
 };
 
-}  // namespace commun
+}  // namespace pipeline

@@ -1,10 +1,11 @@
-#include "commun/hresult_windows.hpp"
+#include "commun/windows/hresult.hpp"
 
 #include <array>
 #include <cstdio>
 #include <string_view>
 
-#include "commun/texte_windows.hpp"
+#include "commun/utf16.hpp"
+#include "commun/windows/texte.hpp"
 
 namespace commun {
 
@@ -16,8 +17,7 @@ std::string texte_hresult(HRESULT code) {
                        static_cast<DWORD>(code), 0, tampon.data(), static_cast<DWORD>(tampon.size()), nullptr);
     std::string texte;
     if (longueur > 0) {
-        texte = une_ligne(utf8_avec_pertes(
-            std::u16string_view(reinterpret_cast<const char16_t*>(tampon.data()), longueur)));
+        texte = une_ligne(utf8_depuis_utf16(utf16(std::wstring_view(tampon.data(), longueur))));
     }
     if (texte.empty()) {
         std::array<char, 32> hex{};

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <d3d11.h>
 
-#include "commun/com_windows.hpp"
+#include "commun/windows/com.hpp"
 #include "conversion/conversion.hpp"
 
 namespace conversion {
