@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` set up what is missing, build and run.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-asan demo bench windows test-windows clean
+.PHONY: all deps build build-asan test test-asan demo bench fuzz windows test-windows clean
 
 all: build
 
@@ -19,6 +19,18 @@ build-asan: deps
 test: build build-asan
 	ctest --preset linux -j $(JOBS)
 	ctest --preset linux-asan -j $(JOBS)
+
+# Coverage-guided fuzzing (clang 16, libFuzzer, address and undefined-behaviour sanitizers): every
+# target of fuzz/ for DUREE seconds, one after the other, or only those of CIBLES; ENRICHIR=1 merges
+# the inputs that add coverage into the committed seeds.
+DUREE ?= 30
+CIBLES ?=
+ENRICHIR ?= 0
+
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target fuzz_cibles
+	ENRICHIR=$(ENRICHIR) bash fuzz/lancer.sh $(DUREE) $(CIBLES)
 
 # Windows x86-64 cross build (mingw-w64), then its command-line checks under wine64.
 windows: deps

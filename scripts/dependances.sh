@@ -13,6 +13,8 @@ paquets=(
   libisal-dev libzstd-dev zlib1g-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev hyperfine
+  # fuzz targets (make fuzz): clang 16, its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports
+  clang-16 libclang-rt-16-dev llvm-16
   # the compressed copies of the benchmark cohorts
   gzip zstd
   # the cluster driver (outils/calibrage-grappe) and its tests: Dask, dask-scheduler, dask-worker

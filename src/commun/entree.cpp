@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t taille_tampon_compresse = 256 * 1024;
 // The longest magic number looked at.
 constexpr std::size_t taille_signature = 4;
+// The longest zstd frame header (ZSTD_FRAMEHEADERSIZE_MAX).
+constexpr std::size_t taille_entete_zstd = 18;
 
 std::filesystem::path chemin_fs(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
@@ -137,9 +139,12 @@ std::expected<std::size_t, std::string> Entree::lire_compresse(std::span<char> t
     while (ecrits < tampon.size() && !termine_) {
         const std::span<const char> disponible(entree_.data() + debut_, fin_ - debut_);
         if (!dans_membre_) {
-            // After a complete member or frame: the end of the file, or the next one.
-            const std::size_t signature = compression_ == Compression::gzip ? 2 : 1;
-            if (disponible.size() < signature && !fin_fichier_) {
+            // After a complete member or frame: the end of the file, or the next one. A zstd frame's
+            // header is handed over whole (or all that is left): libzstd 1.5's single-pass shortcut
+            // looks for the frame's end from the start of the bytes given in the call that completes
+            // the header, so a header split over two calls could be decoded from its middle.
+            const std::size_t debut_requis = compression_ == Compression::gzip ? 2 : taille_entete_zstd;
+            if (disponible.size() < debut_requis && !fin_fichier_) {
                 if (auto r = remplir(); !r) return echec(std::move(r.error()));
                 continue;
             }

@@ -30,9 +30,17 @@ public:
     void recommencer() override {
         isal_inflate_init(etat_.get());
         etat_->crc_flag = ISAL_GZIP;  // header parsed, CRC-32 and length checked
+        drapeaux_lus_ = false;
     }
 
     std::expected<Pas, std::string> decompresser(std::span<const char> entree, std::span<char> sortie) override {
+        // ISA-L ignores the reserved bits of the header's flags byte (its fourth); a member with any of them
+        // set is damaged, and zlib (the Windows build's library) refuses it: so does this one.
+        if (!drapeaux_lus_) {
+            if (entree.size() < 4) return Pas{};  // the caller reads on, or reports the stream cut short
+            if ((static_cast<unsigned char>(entree[3]) & 0xE0) != 0) return std::unexpected("unknown header flags set");
+            drapeaux_lus_ = true;
+        }
         inflate_state& e = *etat_;
         const auto n_entree = static_cast<std::uint32_t>(std::min<std::size_t>(entree.size(), UINT32_MAX));
         const auto n_sortie = static_cast<std::uint32_t>(std::min<std::size_t>(sortie.size(), UINT32_MAX));
@@ -49,6 +57,7 @@ public:
 
 private:
     std::unique_ptr<inflate_state> etat_;  // about 40 KiB of tables
+    bool drapeaux_lus_ = false;             // the current member's flags byte checked
 };
 
 }  // namespace

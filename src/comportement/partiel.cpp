@@ -284,6 +284,12 @@ private:
         return p;
     }
     std::uint64_t reste() const { return fin_corps_ - lus_; }
+    // Room to give ahead for `n` elements of at least `octets` bytes each in the file. With the file's size
+    // known the header's length is checked against it, so `n` fits the file; without it (a pipe) that
+    // length is only a claim until the bytes arrive: at most a buffer's worth ahead, the rest as it comes.
+    std::uint64_t place(std::uint64_t n, std::uint64_t octets) const {
+        return taille_ ? n : std::min<std::uint64_t>(n, kTampon / octets);
+    }
     // A field of `n` bytes within the body: false, with the reason kept, when it is not there.
     bool champ(std::uint64_t n) {
         if (n > reste()) {
@@ -325,7 +331,7 @@ private:
             probleme_ = kLongueurDepassee;
             return false;
         }
-        if (t != nullptr) t->reserve(static_cast<std::size_t>(n));
+        if (t != nullptr) t->reserve(static_cast<std::size_t>(place(n, 1)));
         while (n > 0) {
             const auto k = static_cast<std::size_t>(std::min<std::uint64_t>(n, kTampon));
             if (!present(k)) return false;
@@ -342,7 +348,7 @@ private:
             return false;
         }
         if (liste != nullptr && liste->capacity() - liste->size() < n) {
-            liste->reserve(static_cast<std::size_t>(liste->size() + n + apres));
+            liste->reserve(static_cast<std::size_t>(liste->size() + place(n, 8) + apres));
         }
         while (n > 0) {
             const auto k = static_cast<std::size_t>(std::min<std::uint64_t>(n, kTampon / 8));
@@ -437,7 +443,7 @@ private:
         std::vector<LigneControle>* lignes = d.controle != nullptr ? &d.controle->lignes : nullptr;
         if (d.controle != nullptr) d.controle->invalides += invalides;
         if (lignes != nullptr && lignes->capacity() - lignes->size() < n) {
-            lignes->reserve(static_cast<std::size_t>(lignes->size() + n + d.apres.lignes));
+            lignes->reserve(static_cast<std::size_t>(lignes->size() + place(n, kLigneMinimum) + d.apres.lignes));
         }
         for (std::uint64_t k = 0; k < n; ++k) {
             LigneControle l;

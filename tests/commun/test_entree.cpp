@@ -135,12 +135,15 @@ TEST(Entree, FluxAbimesRefusesEnNommantLeFormat) {
         {"gzip : somme de contrôle", abime(gz, gz.size() - 6), "gzip : …"},
         {"gzip : longueur", abime(gz, gz.size() - 2), "gzip : …"},
         {"gzip : octet en trop", gz + "\n", "gzip : données parasites après la fin du flux"},
+        {"gzip : drapeau réservé", gz.substr(0, 3) + '\x20' + gz.substr(4), "gzip : …"},
         {"zstd : dans l'en-tête", zs.substr(0, 5), "zstd : flux tronqué"},
         {"zstd : au milieu", zs.substr(0, zs.size() / 2), "zstd : flux tronqué"},
         {"zstd : sautable coupée", essai::zstd_sautable("abcdef").substr(0, 10), "zstd : flux tronqué"},
         {"zstd : données abîmées", abime(zs, zs.size() / 2), "zstd : …"},
         {"zstd : somme de contrôle", abime(zs, zs.size() - 1), "zstd : …"},
         {"zstd : octets en trop", zs + "garbage!", "zstd : …"},
+        // A frame cut after one empty block, whose bytes after the magic read as a skippable frame.
+        {"zstd : trame coupée", std::string("\x28\xb5\x2f\xfd\x50\x2a\x4d\x18\x00\x00\x00\x00", 12), "zstd : flux tronqué"},
     };
     essai::DossierTemp fichiers;
     for (const auto& c : cas) {

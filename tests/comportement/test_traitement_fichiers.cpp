@@ -553,6 +553,9 @@ TEST(Partiel, FautesNommees) {
     const std::string drapeau = recalcule(changer(63, "\x02"));
     const std::string de_trop = Octets::partiel(1, bon.substr(24, bon.size() - 28) + "x");
     const std::string tronque = "r\u00e9sultat partiel tronqu\u00e9";
+    constexpr std::uint64_t kEnorme = std::uint64_t{1} << 60;
+    const std::string tronque_enorme =
+        tronque + " (" + std::to_string(bon.size()) + " octets sur " + std::to_string(kEnorme) + " annonc\u00e9s)";
     struct Cas {
         std::string octets;
         std::string message;
@@ -570,6 +573,10 @@ TEST(Partiel, FautesNommees) {
         {drapeau, "r\u00e9sultat partiel invalide (octet \u00ab refus \u00bb \u00e0 2)"},
         {de_trop, "r\u00e9sultat partiel invalide (1 octets de trop)"},
         {changer(16, Octets{}.u64(20).o), "r\u00e9sultat partiel invalide (longueur annonc\u00e9e 20)"},
+        // A length far past the file, and a text or a list as long as it claims: from a pipe the room is
+        // not taken on the header's word (it once ended the program in std::bad_alloc).
+        {changer(16, Octets{}.u64(kEnorme).o).replace(32, 8, Octets{}.u64(kEnorme / 4).o), tronque_enorme},
+        {changer(16, Octets{}.u64(kEnorme).o).replace(64, 8, Octets{}.u64(kEnorme / 64).o), tronque_enorme},
     };
     for (const Cas& c : cas) {
         // Size known (a file) or not (a pipe): the same words.
