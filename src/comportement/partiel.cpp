@@ -77,7 +77,7 @@ std::uint8_t bits_categories(const std::vector<std::string>& noms, std::expected
 std::vector<std::string> noms_categories(std::uint8_t bits) {
     std::vector<std::string_view> noms;
     for (std::size_t k = 0; k < kNombreCategories; ++k) {
-        if ((bits >> k) & 1u) noms.push_back(category_name(static_cast<SignalCategory>(k)));
+        if ((static_cast<unsigned>(bits) >> k) & 1u) noms.push_back(category_name(static_cast<SignalCategory>(k)));
     }
     std::sort(noms.begin(), noms.end());
     return {noms.begin(), noms.end()};
