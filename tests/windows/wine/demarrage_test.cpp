@@ -32,9 +32,9 @@ void noter(const std::string& ligne) { journal.push_back(ligne); }
 struct FauxPeripherique final : abi::IDirect3DDevice {
     ULONG compte = 1;
     INSPECTABLE_SANS_EFFET
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, abi::iid_inspectable) ||
-            IsEqualIID(iid, abi::IDirect3DDevice::iid)) {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
+        if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, abi::iid_inspectable) ||
+            IsEqualIID(riid, abi::IDirect3DDevice::iid)) {
             *objet = static_cast<abi::IDirect3DDevice*>(this);
             AddRef();
             return S_OK;
@@ -60,10 +60,10 @@ struct FauxItem final : abi::IGraphicsCaptureItem {
     ULONG compte = 1;
     Source<abi::IGestionnaireClosed> closed;
     INSPECTABLE_SANS_EFFET
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
         // A capture item has no IClosable.
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, abi::iid_inspectable) ||
-            IsEqualIID(iid, abi::IGraphicsCaptureItem::iid)) {
+        if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, abi::iid_inspectable) ||
+            IsEqualIID(riid, abi::IGraphicsCaptureItem::iid)) {
             *objet = static_cast<abi::IGraphicsCaptureItem*>(this);
             AddRef();
             return S_OK;
@@ -190,9 +190,9 @@ struct FauxInterop final : abi::IGraphicsCaptureItemInterop {
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
     ULONG STDMETHODCALLTYPE Release() override { return --compte; }
-    HRESULT STDMETHODCALLTYPE CreateForWindow(HWND fenetre, REFIID iid, void** resultat) override {
+    HRESULT STDMETHODCALLTYPE CreateForWindow(HWND fenetre, REFIID riid, void** resultat) override {
         noter("CreateForWindow " + std::to_string(reinterpret_cast<std::intptr_t>(fenetre)) +
-              (IsEqualIID(iid, abi::IGraphicsCaptureItem::iid) ? " IGraphicsCaptureItem" : " ?"));
+              (IsEqualIID(riid, abi::IGraphicsCaptureItem::iid) ? " IGraphicsCaptureItem" : " ?"));
         item->AddRef();
         *resultat = static_cast<abi::IGraphicsCaptureItem*>(item);
         return S_OK;

@@ -28,8 +28,8 @@ using commun::Com;
 template <typename I>
 struct Faux : I {
     ULONG compte = 1;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, abi::iid_inspectable) || IsEqualIID(iid, I::iid)) {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
+        if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, abi::iid_inspectable) || IsEqualIID(riid, I::iid)) {
             *objet = static_cast<I*>(this);
             AddRef();
             return S_OK;
