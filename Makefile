@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` set up what is missing, build and run.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-asan demo bench windows test-windows clean
+.PHONY: all deps build build-asan test test-asan tidy demo bench windows test-windows clean
 
 all: build
 
@@ -19,6 +19,11 @@ build-asan: deps
 test: build build-asan
 	ctest --preset linux -j $(JOBS)
 	ctest --preset linux-asan -j $(JOBS)
+
+# clang-tidy over our sources (checks in .clang-tidy), from the Linux build's compilation database.
+tidy: deps
+	cmake --preset linux >/dev/null
+	JOBS=$(JOBS) bash scripts/tidy.sh
 
 # Windows x86-64 cross build (mingw-w64), then its command-line checks under wine64.
 windows: deps
