@@ -537,7 +537,7 @@ std::expected<void, std::string> ecrire_partiel_calibration(commun::SortieOctets
 
 std::expected<void, std::string> ecrire_partiel_controle(commun::SortieOctets& sortie, const AccumulateurControle& controle,
                                                          const std::optional<EngineThresholds>& seuils) {
-    std::uint64_t longueur = kEntete + octets_sources(controle.sources) + 1 + std::uint64_t{5 * 8} + 8 + 8 + kQueue;
+    std::uint64_t longueur = kEntete + octets_sources(controle.sources) + 1 + std::uint64_t{5} * 8 + 8 + 8 + kQueue;
     for (const LigneControle& l : controle.lignes) longueur += kLigneMinimum + l.matchId.size() + l.joueurId.size();
 
     Ecrivain w(sortie, CommandePartiel::controler, longueur);
