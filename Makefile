@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` set up what is missing, build and run.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-asan demo bench fuzz windows test-windows clean
+.PHONY: all deps build build-asan test test-asan tidy demo bench fuzz windows test-windows clean
 
 all: build
 
@@ -31,6 +31,11 @@ fuzz: deps
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS) --target fuzz_cibles
 	ENRICHIR=$(ENRICHIR) bash fuzz/lancer.sh $(DUREE) $(CIBLES)
+
+# clang-tidy over our sources (checks in .clang-tidy), from the Linux build's compilation database.
+tidy: deps
+	cmake --preset linux >/dev/null
+	JOBS=$(JOBS) bash scripts/tidy.sh
 
 # Windows x86-64 cross build (mingw-w64), then its command-line checks under wine64.
 windows: deps

@@ -146,7 +146,7 @@ void BM_AnalyseMatch(benchmark::State& etat) {
     }
     etat.SetItemsProcessed(static_cast<std::int64_t>(etat.iterations()) * static_cast<std::int64_t>(trames));
     etat.counters["frames_per_s"] =
-        benchmark::Counter(static_cast<double>(etat.iterations() * trames), benchmark::Counter::kIsRate);
+        benchmark::Counter(static_cast<double>(static_cast<std::size_t>(etat.iterations()) * trames), benchmark::Counter::kIsRate);
     etat.counters["signals_per_match"] =
         static_cast<double>(signaux) / static_cast<double>(etat.iterations() == 0 ? 1 : etat.iterations());
 }

@@ -11,6 +11,8 @@ paquets=(
   # compressed inputs: ISA-L (gzip) and libzstd; zlib makes the test fixtures and is the gzip
   # library of the Windows build
   libisal-dev libzstd-dev zlib1g-dev
+  # clang-tidy (make tidy): clang 16, whose front end reads libstdc++ 12's <expected>
+  clang-tidy-16
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev hyperfine
   # fuzz targets (make fuzz): clang 16, its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports

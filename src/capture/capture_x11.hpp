@@ -13,7 +13,7 @@ namespace capture {
 // piece of the recording needs.
 class PeripheriqueX11 : public Peripherique {
 public:
-    explicit PeripheriqueX11(ConnexionX11 connexion) : connexion(std::move(connexion)) {}
+    explicit PeripheriqueX11(ConnexionX11 c) : connexion(std::move(c)) {}
     ConnexionX11 connexion;
 };
 

@@ -17,12 +17,12 @@ namespace capture {
 template <typename Interface, typename Derivee>
 class Delegue : public Interface {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
         if (objet == nullptr) {
             return E_POINTER;
         }
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IAgileObject)) ||
-            IsEqualIID(iid, Interface::iid)) {
+        if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, __uuidof(IAgileObject)) ||
+            IsEqualIID(riid, Interface::iid)) {
             *objet = static_cast<Interface*>(this);
             this->AddRef();
             return S_OK;

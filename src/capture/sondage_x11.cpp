@@ -64,7 +64,7 @@ struct SondageX11::SegmentShm {
             return nullptr;
         }
         void* adresse = shmat(id, nullptr, 0);
-        if (adresse == reinterpret_cast<void*>(-1)) {
+        if (adresse == reinterpret_cast<void*>(-1)) {  // NOLINT(performance-no-int-to-ptr): shmat's error value
             shmctl(id, IPC_RMID, nullptr);
             return nullptr;
         }

@@ -12,8 +12,8 @@ namespace capture {
 
 class TextureCpu : public Texture {
 public:
-    TextureCpu(std::uint32_t largeur, std::uint32_t hauteur)
-        : largeur(largeur), hauteur(hauteur), pas(static_cast<std::size_t>(largeur) * 4), pixels(pas * hauteur) {}
+    TextureCpu(std::uint32_t l, std::uint32_t h)
+        : largeur(l), hauteur(h), pas(static_cast<std::size_t>(l) * 4), pixels(pas * h) {}
 
     std::mutex verrou;
     const std::uint32_t largeur;

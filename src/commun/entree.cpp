@@ -12,7 +12,7 @@ namespace commun {
 namespace {
 
 // Large enough that the decompressor, not the system calls, sets the pace.
-constexpr std::size_t taille_tampon_compresse = 256 * 1024;
+constexpr std::size_t taille_tampon_compresse = std::size_t{256} * 1024;
 // The longest magic number looked at.
 constexpr std::size_t taille_signature = 4;
 // The longest zstd frame header (ZSTD_FRAMEHEADERSIZE_MAX).

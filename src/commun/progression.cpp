@@ -1,6 +1,7 @@
 #include "commun/progression.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include <fmt/format.h>
 
@@ -33,7 +34,7 @@ std::string quantite(std::uint64_t octets) {
 }
 
 std::string duree(double secondes) {
-    const auto s = static_cast<std::uint64_t>(secondes + 0.5);
+    const auto s = static_cast<std::uint64_t>(std::round(secondes));
     if (s < 60) return fmt::format("{} s", s);
     if (s < 3600) return fmt::format("{} min {:02} s", s / 60, s % 60);
     return fmt::format("{} h {:02} min", s / 3600, s % 3600 / 60);

@@ -77,7 +77,7 @@ std::uint8_t bits_categories(const std::vector<std::string>& noms, std::expected
 std::vector<std::string> noms_categories(std::uint8_t bits) {
     std::vector<std::string_view> noms;
     for (std::size_t k = 0; k < kNombreCategories; ++k) {
-        if ((bits >> k) & 1u) noms.push_back(category_name(static_cast<SignalCategory>(k)));
+        if ((static_cast<unsigned>(bits) >> k) & 1u) noms.push_back(category_name(static_cast<SignalCategory>(k)));
     }
     std::sort(noms.begin(), noms.end());
     return {noms.begin(), noms.end()};
@@ -543,7 +543,7 @@ std::expected<void, std::string> ecrire_partiel_calibration(commun::SortieOctets
 
 std::expected<void, std::string> ecrire_partiel_controle(commun::SortieOctets& sortie, const AccumulateurControle& controle,
                                                          const std::optional<EngineThresholds>& seuils) {
-    std::uint64_t longueur = kEntete + octets_sources(controle.sources) + 1 + 5 * 8 + 8 + 8 + kQueue;
+    std::uint64_t longueur = kEntete + octets_sources(controle.sources) + 1 + std::uint64_t{5} * 8 + 8 + 8 + kQueue;
     for (const LigneControle& l : controle.lignes) longueur += kLigneMinimum + l.matchId.size() + l.joueurId.size();
 
     Ecrivain w(sortie, CommandePartiel::controler, longueur);

@@ -445,7 +445,7 @@ private:
         for (std::size_t j = livres_; j < ouverts_; ++j) {
             const Fichier& f = fichiers_[j];
             relecture = relecture || (f.lu && f.deborde && !f.termine);
-            en_lecture += !f.lu && !f.erreur && !f.partiel ? 1 : 0;
+            if (!f.lu && !f.erreur && !f.partiel) ++en_lecture;
             en_vol += f.lus - f.valides;
         }
         for (; !relecture && ouverts_ < fichiers_.size() && en_lecture < lecteurs_max_; ++en_lecture) ++ouverts_;

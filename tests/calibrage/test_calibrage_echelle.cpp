@@ -32,7 +32,7 @@ using comportement::TrameTelemetrie;
 // Matches of several players with ids of real-world length, frames of one tick interleaved, some CR LF
 // and blank lines. `invalide`: one batch repeats a timestamp.
 std::string cohorte(int graine, int matchs, int joueurs, int trames, bool invalide) {
-    std::uint64_t etat = static_cast<std::uint64_t>(graine) * 0x9e3779b97f4a7c15ULL + 1;
+    std::uint64_t etat = static_cast<std::uint64_t>(graine) * std::uint64_t{0x9e3779b97f4a7c15} + 1;
     const auto alea = [&] {
         etat = etat * 6364136223846793005ULL + 1442695040888963407ULL;
         return static_cast<int>((etat >> 33) % 1000);
@@ -122,9 +122,9 @@ TEST_F(CalibrageEchelle, MemesOctetsQuelsQueSoientFilsEtMemoire) {
         std::filesystem::remove(sortie);
         const auto attendu = lancer(commande, {"CALIBRAGE_FILS=1", "CALIBRAGE_MEMOIRE", "TMPDIR=" + tmp});
         const std::string fichier_attendu = std::filesystem::exists(sortie) ? sans_date(lire(sortie)) : "<absent>";
-        for (const auto& r : reglages) {
-            SCOPED_TRACE(commande[0] + " " + commande[1] + ", " + r.back());
-            std::vector<std::string> env = r;
+        for (const auto& reglage : reglages) {
+            SCOPED_TRACE(commande[0] + " " + commande[1] + ", " + reglage.back());
+            std::vector<std::string> env = reglage;
             env.push_back("TMPDIR=" + tmp);
             std::filesystem::remove(sortie);
             const auto e = lancer(commande, env);

@@ -26,7 +26,7 @@ using comportement::TrameTelemetrie;
 // same seed under other ids gives equal scores in another file. Moving-target errors are often a zero of
 // either sign. `refus`: the last batch has two frames, which validation refuses.
 std::string matchs(int graine, int premier, int nombre, bool refus = false) {
-    std::uint64_t etat = static_cast<std::uint64_t>(graine) * 0x9e3779b97f4a7c15ULL + 7;
+    std::uint64_t etat = static_cast<std::uint64_t>(graine) * std::uint64_t{0x9e3779b97f4a7c15} + 7;
     const auto alea = [&] {
         etat = etat * 6364136223846793005ULL + 1442695040888963407ULL;
         return static_cast<int>((etat >> 33) % 1000);

@@ -60,7 +60,7 @@ TEST(Entree, SignaturesEtDebutsTropCourts) {
         {"", Compression::aucune},
         {"\x1f", Compression::aucune},
         {"\x1f\x8b", Compression::gzip},
-        {"\x1f\x8b\x08\x00", Compression::gzip},
+        {std::string("\x1f\x8b\x08\x00", 4), Compression::gzip},
         {"\x8b\x1f", Compression::aucune},
         {"\x28\xb5\x2f", Compression::aucune},
         {"\x28\xb5\x2f\xfd", Compression::zstd},

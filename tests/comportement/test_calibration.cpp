@@ -1,5 +1,6 @@
 // Calibration: samples, percentiles, recommendations, warnings and the report's JSON both ways.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
@@ -100,7 +101,7 @@ TEST(Percentile, GrandesListesCommeUnTriStable) {
         const double q = r / 1000.0;
         const double attendu = percentile_trie(tries, q);
         const double obtenu = percentile(v, q);
-        ASSERT_EQ(std::memcmp(&attendu, &obtenu, sizeof obtenu), 0) << "q = " << q << ": " << attendu << " vs " << obtenu;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(attendu), std::bit_cast<std::uint64_t>(obtenu)) << "q = " << q << ": " << attendu << " vs " << obtenu;
     }
 }
 

@@ -123,8 +123,8 @@ protected:
     // files, no spill, some files spilled, every batch spilled (partitions spread again down to one batch).
     std::vector<ReglagesLecture> reglages() const {
         std::vector<ReglagesLecture> r;
-        for (std::size_t fils : {1, 2, 7}) {
-            for (std::size_t morceau : {64, 1000, 1 << 20}) {
+        for (std::size_t fils : {1U, 2U, 7U}) {
+            for (std::size_t morceau : {64U, 1000U, 1U << 20}) {
                 for (std::uint64_t budget : {std::numeric_limits<std::uint64_t>::max(), std::uint64_t{1} << 18, std::uint64_t{1}}) {
                     ReglagesLecture x;
                     x.fils = fils;
@@ -263,7 +263,7 @@ TEST_F(TraitementFichiers, LaPremiereErreurDansLOrdreDesFichiersEtDesLignes) {
 
 TEST_F(TraitementFichiers, DebordementImpossible) {
     fichier("a.jsonl", fichier_cohorte(5, false));
-    for (std::size_t fils : {1, 3}) {
+    for (std::size_t fils : {1U, 3U}) {
         ReglagesLecture r;
         r.fils = fils;
         r.taille_morceau = 256;
@@ -626,13 +626,13 @@ TEST_F(TraitementFichiers, LaPremiereFauteDansLOrdreDesFichiersPartielsCompris) 
         {{bon, partiel, bon}, "", autres_message, commande},
     };
     for (const Cas& c : cas) {
-        for (std::size_t fils : {1, 3}) {
+        for (std::size_t fils : {1U, 3U}) {
             ReglagesLecture r;
             r.fils = fils;
             r.taille_morceau = 64;
             r.dossier_temporaire = dossier_ / "tmp";
-            const auto k = controler_fichiers(c.chemins, EngineThresholds{}, r);
-            EXPECT_EQ(k ? "" : k.error(), c.controle) << fils;
+            const auto controle = controler_fichiers(c.chemins, EngineThresholds{}, r);
+            EXPECT_EQ(controle ? "" : controle.error(), c.controle) << fils;
             EXPECT_EQ(controler_fichiers(c.chemins, autres, r).error(), c.autres_seuils) << fils;
             EXPECT_EQ(verifier_fichiers(c.chemins, CommandePartiel::calibrer, r).error(), c.verification) << fils;
             // Only checked, partials of either command pass.

@@ -93,7 +93,8 @@ std::string octets(const xcb_get_property_reply_t* r) {
 std::string latin1_vers_utf8(const std::string& texte) {
     std::string sortie;
     sortie.reserve(texte.size());
-    for (const unsigned char o : texte) {
+    for (const char c : texte) {
+        const auto o = static_cast<unsigned char>(c);
         if (o < 0x80) {
             sortie.push_back(static_cast<char>(o));
         } else {

@@ -12,9 +12,9 @@ template <typename I>
 struct InspectableNonImplemente : I {
     ULONG compte = 1;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, capture::abi::iid_inspectable) ||
-            IsEqualIID(iid, I::iid)) {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
+        if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, capture::abi::iid_inspectable) ||
+            IsEqualIID(riid, I::riid)) {
             *objet = static_cast<I*>(this);
             AddRef();
             return S_OK;
