@@ -14,7 +14,7 @@ struct InspectableNonImplemente : I {
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
         if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, capture::abi::iid_inspectable) ||
-            IsEqualIID(riid, I::riid)) {
+            IsEqualIID(riid, I::iid)) {
             *objet = static_cast<I*>(this);
             AddRef();
             return S_OK;

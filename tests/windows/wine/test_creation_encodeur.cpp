@@ -148,9 +148,9 @@ struct FausseActivation final : IMFActivate {
         return a->GetItemByIndex(i, k, v);
     }
     HRESULT STDMETHODCALLTYPE CopyAllItems(IMFAttributes* d) override { return a->CopyAllItems(d); }
-    HRESULT STDMETHODCALLTYPE ActivateObject(REFIID iid, void** o) override {
+    HRESULT STDMETHODCALLTYPE ActivateObject(REFIID riid, void** o) override {
         noter("ActivateObject " + nom);
-        return transformee->QueryInterface(iid, o);
+        return transformee->QueryInterface(riid, o);
     }
     HRESULT STDMETHODCALLTYPE ShutdownObject() override {
         noter("ShutdownObject " + nom);

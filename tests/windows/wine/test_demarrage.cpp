@@ -73,16 +73,16 @@ struct FausseSession final : abi::IGraphicsCaptureSession,
     bool recente = true;  // offers the cursor and border settings
     HRESULT demarrage = S_OK;
     INSPECTABLE_SANS_EFFET
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
         *objet = nullptr;
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, abi::iid_inspectable) ||
-            IsEqualIID(iid, abi::IGraphicsCaptureSession::iid)) {
+        if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, abi::iid_inspectable) ||
+            IsEqualIID(riid, abi::IGraphicsCaptureSession::iid)) {
             *objet = static_cast<abi::IGraphicsCaptureSession*>(this);
-        } else if (recente && IsEqualIID(iid, abi::IGraphicsCaptureSession2::iid)) {
+        } else if (recente && IsEqualIID(riid, abi::IGraphicsCaptureSession2::iid)) {
             *objet = static_cast<abi::IGraphicsCaptureSession2*>(this);
-        } else if (recente && IsEqualIID(iid, abi::IGraphicsCaptureSession3::iid)) {
+        } else if (recente && IsEqualIID(riid, abi::IGraphicsCaptureSession3::iid)) {
             *objet = static_cast<abi::IGraphicsCaptureSession3*>(this);
-        } else if (IsEqualIID(iid, abi::IClosable::iid)) {
+        } else if (IsEqualIID(riid, abi::IClosable::iid)) {
             *objet = static_cast<abi::IClosable*>(this);
         } else {
             return E_NOINTERFACE;
@@ -116,12 +116,12 @@ struct FauxPool final : abi::IDirect3D11CaptureFramePool, abi::IClosable {
     FausseSession* session = nullptr;
     Source<abi::IGestionnaireFrameArrived> frame_arrived;
     INSPECTABLE_SANS_EFFET
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
         *objet = nullptr;
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, abi::iid_inspectable) ||
-            IsEqualIID(iid, abi::IDirect3D11CaptureFramePool::iid)) {
+        if (IsEqualIID(riid, __uuidof(IUnknown)) || IsEqualIID(riid, abi::iid_inspectable) ||
+            IsEqualIID(riid, abi::IDirect3D11CaptureFramePool::iid)) {
             *objet = static_cast<abi::IDirect3D11CaptureFramePool*>(this);
-        } else if (IsEqualIID(iid, abi::IClosable::iid)) {
+        } else if (IsEqualIID(riid, abi::IClosable::iid)) {
             *objet = static_cast<abi::IClosable*>(this);
         } else {
             return E_NOINTERFACE;
@@ -167,9 +167,9 @@ struct FauxInterop final : abi::IGraphicsCaptureItemInterop {
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }
     ULONG STDMETHODCALLTYPE Release() override { return --compte; }
-    HRESULT STDMETHODCALLTYPE CreateForWindow(HWND fenetre, REFIID iid, void** resultat) override {
+    HRESULT STDMETHODCALLTYPE CreateForWindow(HWND fenetre, REFIID riid, void** resultat) override {
         noter("CreateForWindow " + std::to_string(reinterpret_cast<std::intptr_t>(fenetre)) +
-              (IsEqualIID(iid, abi::IGraphicsCaptureItem::iid) ? " IGraphicsCaptureItem" : " ?"));
+              (IsEqualIID(riid, abi::IGraphicsCaptureItem::iid) ? " IGraphicsCaptureItem" : " ?"));
         item->AddRef();
         *resultat = static_cast<abi::IGraphicsCaptureItem*>(item);
         return S_OK;

@@ -30,19 +30,19 @@ using Faux = essai::InspectableNonImplemente<I>;
 
 struct FausseSurface final : Faux<abi::IDirect3DSurface>, abi::IDirect3DDxgiInterfaceAccess {
     ID3D11Texture2D* texture = nullptr;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, abi::IDirect3DDxgiInterfaceAccess::iid)) {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
+        if (IsEqualIID(riid, abi::IDirect3DDxgiInterfaceAccess::iid)) {
             *objet = static_cast<abi::IDirect3DDxgiInterfaceAccess*>(this);
             AddRef();
             return S_OK;
         }
-        return Faux<abi::IDirect3DSurface>::QueryInterface(iid, objet);
+        return Faux<abi::IDirect3DSurface>::QueryInterface(riid, objet);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return Faux<abi::IDirect3DSurface>::AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return Faux<abi::IDirect3DSurface>::Release(); }
     HRESULT STDMETHODCALLTYPE get_Description(abi::Direct3DSurfaceDescription*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetInterface(REFIID iid, void** objet) override {
-        return texture->QueryInterface(iid, objet);
+    HRESULT STDMETHODCALLTYPE GetInterface(REFIID riid, void** objet) override {
+        return texture->QueryInterface(riid, objet);
     }
 };
 

@@ -47,8 +47,8 @@ struct Compteur final : IUnknown {
     ULONG compte = 1;
     bool* detruit;
     explicit Compteur(bool* d) : detruit(d) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** objet) override {
-        if (IsEqualIID(iid, __uuidof(IUnknown))) {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** objet) override {
+        if (IsEqualIID(riid, __uuidof(IUnknown))) {
             *objet = this;
             AddRef();
             return S_OK;
