@@ -11,6 +11,8 @@ paquets=(
   # compressed inputs: ISA-L (gzip) and libzstd; zlib makes the test fixtures and is the gzip
   # library of the Windows build
   libisal-dev libzstd-dev zlib1g-dev
+  # the house style: make format, make format-check (the version is pinned: another formats differently)
+  clang-format-16
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev hyperfine
   # the compressed copies of the benchmark cohorts
