@@ -1,7 +1,7 @@
 # Front door: `make demo` and `make test` set up what is missing, build and run.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test test-asan tidy demo bench fuzz windows test-windows clean
+.PHONY: all deps build build-asan test test-asan tidy demo bench fuzz windows test-windows format format-check clean
 
 all: build
 
@@ -54,6 +54,14 @@ demo: deps
 # Whole-command benchmarks of calibrage (see the script for its data and settings).
 bench: deps
 	bash bench/commandes_calibrage.sh
+
+# The house style (.clang-format): `make format` before committing; CI runs `make format-check`, which
+# changes nothing and fails on any file left unformatted. The file list is in scripts/formater.sh.
+format: deps
+	bash scripts/formater.sh
+
+format-check: deps
+	bash scripts/formater.sh --verifier
 
 clean:
 	rm -rf build

@@ -13,6 +13,8 @@ paquets=(
   libisal-dev libzstd-dev zlib1g-dev
   # clang-tidy (make tidy): clang 16, whose front end reads libstdc++ 12's <expected>
   clang-tidy-16
+  # the house style: make format, make format-check (the version is pinned: another formats differently)
+  clang-format-16
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev hyperfine
   # fuzz targets (make fuzz): clang 16, its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports
