@@ -25,7 +25,7 @@ void echec(std::string_view oracle, std::string_view detail) {
 }
 
 Alea::Alea(std::string_view graine) : etat_(0xcbf29ce484222325ULL) {
-    for (unsigned char c : graine) etat_ = (etat_ ^ c) * 0x100000001b3ULL;  // FNV-1a
+    for (const char c : graine) etat_ = (etat_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;  // FNV-1a
 }
 
 std::uint64_t Alea::suivant() {  // splitmix64

@@ -169,8 +169,8 @@ std::string trame_zstd(std::string_view texte, int niveau, bool somme, bool tail
 std::string trame_sautable(std::size_t contenu, std::uint8_t variante) {
     std::string s(8 + contenu, '\x5A');
     const std::uint32_t magique = 0x184D2A50u | (variante & 0xFu);
-    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(magique >> (8 * i));
-    for (int i = 0; i < 4; ++i) s[4 + i] = static_cast<char>(contenu >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i) s[i] = static_cast<char>(magique >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i) s[4 + i] = static_cast<char>(contenu >> (8 * i));
     return s;
 }
 
