@@ -45,28 +45,28 @@ LotTrames match_synthetique(std::size_t trames, std::uint64_t graine) {
         if (--reste <= 0) {
             const double r = u(alea);
             switch (phase) {
-                case Phase::Calme:
-                    phase = r < 0.6 ? Phase::Occulte : Phase::Visible;
-                    latence = 11 + static_cast<int>(u(alea) * 6);
-                    ++cible;
-                    erreur = 3.0 + u(alea) * 25.0;
-                    vitesse_cible = 5.0 + u(alea) * 120.0;
-                    reste = 20 + static_cast<int>(u(alea) * 80);
-                    break;
-                case Phase::Occulte:
-                    phase = r < 0.8 ? Phase::Visible : Phase::Calme;
-                    latence = 11 + static_cast<int>(u(alea) * 6);
-                    reste = 30 + static_cast<int>(u(alea) * 120);
-                    break;
-                case Phase::Visible:
-                    phase = r < 0.5 ? Phase::Perdu : Phase::Calme;
-                    reste = 10 + static_cast<int>(u(alea) * 90);
-                    break;
-                case Phase::Perdu:
-                    phase = r < 0.5 ? Phase::Visible : Phase::Calme;
-                    latence = 11 + static_cast<int>(u(alea) * 6);
-                    reste = 20 + static_cast<int>(u(alea) * 60);
-                    break;
+            case Phase::Calme:
+                phase = r < 0.6 ? Phase::Occulte : Phase::Visible;
+                latence = 11 + static_cast<int>(u(alea) * 6);
+                ++cible;
+                erreur = 3.0 + u(alea) * 25.0;
+                vitesse_cible = 5.0 + u(alea) * 120.0;
+                reste = 20 + static_cast<int>(u(alea) * 80);
+                break;
+            case Phase::Occulte:
+                phase = r < 0.8 ? Phase::Visible : Phase::Calme;
+                latence = 11 + static_cast<int>(u(alea) * 6);
+                reste = 30 + static_cast<int>(u(alea) * 120);
+                break;
+            case Phase::Visible:
+                phase = r < 0.5 ? Phase::Perdu : Phase::Calme;
+                reste = 10 + static_cast<int>(u(alea) * 90);
+                break;
+            case Phase::Perdu:
+                phase = r < 0.5 ? Phase::Visible : Phase::Calme;
+                latence = 11 + static_cast<int>(u(alea) * 6);
+                reste = 20 + static_cast<int>(u(alea) * 60);
+                break;
             }
         }
 
@@ -78,36 +78,32 @@ LotTrames match_synthetique(std::size_t trames, std::uint64_t graine) {
         derive = derive * 0.97 + bruit(alea) * 0.05;
         double pas_lacet = derive;
         switch (phase) {
-            case Phase::Calme:
-                pas_lacet += derive * 2.0;
-                break;
-            case Phase::Occulte:
-                f.targetId = "enemy-" + std::to_string(cible % 10);
-                f.targetOccluded = true;
-                erreur = std::fabs(erreur + bruit(alea) * 0.6 + (erreur < 4.0 ? 0.3 : 0.0));
-                f.occludedTargetAngularErrorDeg = erreur;
-                f.targetAngularSpeedDegPerSec = vitesse_cible;
-                f.acquisitionMode = "raycast";
-                break;
-            case Phase::Visible: {
-                f.targetId = "enemy-" + std::to_string(cible % 10);
-                f.targetVisible = true;
-                // Flick while far off, then follow with a little noise.
-                const double correction = latence > 0 ? 0.0 : (erreur > 4.0 ? erreur * (0.2 + u(alea) * 0.3) : 0.0);
-                latence = latence > 0 ? latence - 1 : 0;
-                pas_lacet += correction + (latence > 0 ? 0.0 : vitesse_cible * 0.016);  // following the target
-                erreur = std::fabs(erreur - correction + derive * 3.0) + (erreur < 0.8 ? 0.25 : 0.0);
-                f.targetAngularErrorDeg = erreur;
-                f.targetAngularSpeedDegPerSec = std::fabs(vitesse_cible + bruit(alea) * 8.0);
-                f.acquisitionMode = "raycast";
-                if (rafale == 0 && latence == 0 && erreur < 3.0 && u(alea) < 0.08) {
-                    rafale = 3 + static_cast<int>(u(alea) * 6);
-                }
-                break;
+        case Phase::Calme: pas_lacet += derive * 2.0; break;
+        case Phase::Occulte:
+            f.targetId = "enemy-" + std::to_string(cible % 10);
+            f.targetOccluded = true;
+            erreur = std::fabs(erreur + bruit(alea) * 0.6 + (erreur < 4.0 ? 0.3 : 0.0));
+            f.occludedTargetAngularErrorDeg = erreur;
+            f.targetAngularSpeedDegPerSec = vitesse_cible;
+            f.acquisitionMode = "raycast";
+            break;
+        case Phase::Visible: {
+            f.targetId = "enemy-" + std::to_string(cible % 10);
+            f.targetVisible = true;
+            // Flick while far off, then follow with a little noise.
+            const double correction = latence > 0 ? 0.0 : (erreur > 4.0 ? erreur * (0.2 + u(alea) * 0.3) : 0.0);
+            latence = latence > 0 ? latence - 1 : 0;
+            pas_lacet += correction + (latence > 0 ? 0.0 : vitesse_cible * 0.016);  // following the target
+            erreur = std::fabs(erreur - correction + derive * 3.0) + (erreur < 0.8 ? 0.25 : 0.0);
+            f.targetAngularErrorDeg = erreur;
+            f.targetAngularSpeedDegPerSec = std::fabs(vitesse_cible + bruit(alea) * 8.0);
+            f.acquisitionMode = "raycast";
+            if (rafale == 0 && latence == 0 && erreur < 3.0 && u(alea) < 0.08) {
+                rafale = 3 + static_cast<int>(u(alea) * 6);
             }
-            case Phase::Perdu:
-                pas_lacet += derive;
-                break;
+            break;
+        }
+        case Phase::Perdu: pas_lacet += derive; break;
         }
         if (rafale > 0 && i % 6 == 0) {
             --rafale;
@@ -145,8 +141,8 @@ void BM_AnalyseMatch(benchmark::State& etat) {
         benchmark::DoNotOptimize(r);
     }
     etat.SetItemsProcessed(static_cast<std::int64_t>(etat.iterations()) * static_cast<std::int64_t>(trames));
-    etat.counters["frames_per_s"] =
-        benchmark::Counter(static_cast<double>(static_cast<std::size_t>(etat.iterations()) * trames), benchmark::Counter::kIsRate);
+    etat.counters["frames_per_s"] = benchmark::Counter(
+        static_cast<double>(static_cast<std::size_t>(etat.iterations()) * trames), benchmark::Counter::kIsRate);
     etat.counters["signals_per_match"] =
         static_cast<double>(signaux) / static_cast<double>(etat.iterations() == 0 ? 1 : etat.iterations());
 }

@@ -45,7 +45,7 @@ void passe_nue(benchmark::State& etat) {
         rapidjson::Reader lecteur;
         Compteur compteur;
         constexpr unsigned drapeaux = rapidjson::kParseIterativeFlag | Validation |
-            rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseStopWhenDoneFlag;
+                                      rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseStopWhenDoneFlag;
         for (;;) {
             rapidjson::SkipWhitespace(flux);
             if (flux.Peek() == '\0') break;

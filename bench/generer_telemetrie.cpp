@@ -43,7 +43,8 @@ struct Joueur {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage : generer_telemetrie <sortie.jsonl> [mégaoctets] [--ids-longs] [--premier-match N]\n", stderr);
+        std::fputs("usage : generer_telemetrie <sortie.jsonl> [mégaoctets] [--ids-longs] [--premier-match N]\n",
+                   stderr);
         return 1;
     }
     double megaoctets = 300.0;
@@ -113,7 +114,8 @@ int main(int argc, char** argv) {
                 if (j.cible >= 0) {
                     char id_cible[32];
                     if (ids_longs) {
-                        std::snprintf(id_cible, sizeof id_cible, "steam-765611980%08d", (match * 10 + j.cible) % 99999999);
+                        std::snprintf(id_cible, sizeof id_cible, "steam-765611980%08d",
+                                      (match * 10 + j.cible) % 99999999);
                     } else {
                         std::snprintf(id_cible, sizeof id_cible, "p%02d", j.cible + 1);
                     }

@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
     std::size_t trames = 0;
     for (const auto& l : *lots) trames += l.trames.size();
     const long apres = pic_ko();
-    std::printf("%zu lots, %zu trames, pic %ld Kio (%ld Kio avant la lecture)\n", lots->size(), trames, apres,
-                avant);
+    std::printf("%zu lots, %zu trames, pic %ld Kio (%ld Kio avant la lecture)\n", lots->size(), trames, apres, avant);
     std::printf("pic par trame : %.1f octets (hors mémoire d'avant la lecture : %.1f)\n",
                 static_cast<double>(apres) * 1024.0 / static_cast<double>(trames),
                 static_cast<double>(apres - avant) * 1024.0 / static_cast<double>(trames));

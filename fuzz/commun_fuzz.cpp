@@ -19,7 +19,8 @@ using comportement::TrameTelemetrie;
 
 void echec(std::string_view oracle, std::string_view detail) {
     std::fprintf(stderr, "ORACLE : %.*s\n", static_cast<int>(oracle.size()), oracle.data());
-    if (!detail.empty()) std::fprintf(stderr, "  %.*s\n", static_cast<int>(std::min<std::size_t>(detail.size(), 2000)), detail.data());
+    if (!detail.empty())
+        std::fprintf(stderr, "  %.*s\n", static_cast<int>(std::min<std::size_t>(detail.size(), 2000)), detail.data());
     std::fflush(stderr);
     __builtin_trap();
 }
@@ -68,17 +69,17 @@ const std::string& dossier() {
     static const std::string d = [] {
         // fuzz/lancer.sh gives a folder it removes afterwards, even when a target dies.
         const char* parent = std::getenv("FUZZ_DOSSIER");
-        std::string modele = parent != nullptr && *parent != '\0' ? parent
-                             : std::filesystem::is_directory("/dev/shm")  ? "/dev/shm"
-                                                                          : "/tmp";
+        std::string modele = parent != nullptr && *parent != '\0'        ? parent
+                             : std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
+                                                                         : "/tmp";
         modele += "/fuzz-XXXXXX";
         if (mkdtemp(modele.data()) == nullptr) echec("mkdtemp", modele);
         return modele;
     }();
     static const bool nettoyage = std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(dossier(), ec);
-    }) == 0;
+                                      std::error_code ec;
+                                      std::filesystem::remove_all(dossier(), ec);
+                                  }) == 0;
     (void)nettoyage;
     return d;
 }
@@ -95,13 +96,13 @@ std::string ecrire_fichier(std::string_view nom, std::string_view octets) {
 bool memes(const TrameTelemetrie& a, const TrameTelemetrie& b) {
     const auto d = [](double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; };
     return a.matchId == b.matchId && a.playerId == b.playerId && a.timestampMs == b.timestampMs &&
-        d(a.yawDeg, b.yawDeg) && d(a.pitchDeg, b.pitchDeg) && a.mouseDx == b.mouseDx && a.mouseDy == b.mouseDy &&
-        a.targetId == b.targetId && a.targetVisible == b.targetVisible && a.targetOccluded == b.targetOccluded &&
-        d(a.targetAngularErrorDeg, b.targetAngularErrorDeg) &&
-        d(a.occludedTargetAngularErrorDeg, b.occludedTargetAngularErrorDeg) &&
-        d(a.targetAngularSpeedDegPerSec, b.targetAngularSpeedDegPerSec) && a.shotFired == b.shotFired &&
-        a.hit == b.hit && a.headshot == b.headshot && a.weaponId == b.weaponId &&
-        a.acquisitionMode == b.acquisitionMode && d(a.acquisitionConfidence, b.acquisitionConfidence);
+           d(a.yawDeg, b.yawDeg) && d(a.pitchDeg, b.pitchDeg) && a.mouseDx == b.mouseDx && a.mouseDy == b.mouseDy &&
+           a.targetId == b.targetId && a.targetVisible == b.targetVisible && a.targetOccluded == b.targetOccluded &&
+           d(a.targetAngularErrorDeg, b.targetAngularErrorDeg) &&
+           d(a.occludedTargetAngularErrorDeg, b.occludedTargetAngularErrorDeg) &&
+           d(a.targetAngularSpeedDegPerSec, b.targetAngularSpeedDegPerSec) && a.shotFired == b.shotFired &&
+           a.hit == b.hit && a.headshot == b.headshot && a.weaponId == b.weaponId &&
+           a.acquisitionMode == b.acquisitionMode && d(a.acquisitionConfidence, b.acquisitionConfidence);
 }
 
 bool memes_lots(std::span<const comportement::LotTrames> a, std::span<const comportement::LotTrames> b) {
@@ -129,8 +130,9 @@ std::vector<comportement::LotTrames> grouper(std::vector<TrameTelemetrie> trames
     for (TrameTelemetrie& t : trames) groupes[{t.matchId, t.playerId}].push_back(std::move(t));
     std::vector<comportement::LotTrames> lots;
     for (auto& [cle, g] : groupes) {
-        std::stable_sort(g.begin(), g.end(),
-                         [](const TrameTelemetrie& a, const TrameTelemetrie& b) { return a.timestampMs < b.timestampMs; });
+        std::stable_sort(g.begin(), g.end(), [](const TrameTelemetrie& a, const TrameTelemetrie& b) {
+            return a.timestampMs < b.timestampMs;
+        });
         lots.push_back({cle.first, cle.second, std::move(g)});
     }
     return lots;
@@ -160,7 +162,8 @@ void verifier_erreur(std::string_view texte, std::string_view erreur, std::strin
         if (!commun::est_utf8_valide(lignes[i])) echec("error after an earlier invalid line", erreur);
         if (commun::est_blanc_unicode(lignes[i])) continue;
         if (auto r = seule(lignes[i]); !r) {
-            echec("error after an earlier line refused alone", std::string(erreur) + " / ligne " + std::to_string(i + 1) + " : " + r.error());
+            echec("error after an earlier line refused alone",
+                  std::string(erreur) + " / ligne " + std::to_string(i + 1) + " : " + r.error());
         }
     }
     const std::string_view ligne = lignes[n - 1];
@@ -171,7 +174,8 @@ void verifier_erreur(std::string_view texte, std::string_view erreur, std::strin
     if (!commun::est_utf8_valide(ligne)) echec("line error on invalid UTF-8", erreur);
     auto r = seule(ligne);
     if (r) echec("the line in error is accepted alone", erreur);
-    if (r.error() != reste.substr(3)) echec("message differs from the lone line's", std::string(erreur) + " / " + r.error());
+    if (r.error() != reste.substr(3))
+        echec("message differs from the lone line's", std::string(erreur) + " / " + r.error());
 }
 
 }  // namespace fuzz

@@ -26,9 +26,15 @@ using namespace comportement;
 namespace {
 
 constexpr const char* kMauvaisesCles[] = {
-    "\"timestampMs\":1.5,", "\"localTeamId\":1e2,", "\"camera\":null,",
-    "\"players\":[{\"aimPoint\":{\"x\":1,\"y\":2}}],", "\"players\":[{\"teamId\":1,\"teamId\":2}],",
-    "\"acquisitionConfidence\":null,", "\"camera\":[1,2],", "\"camera\":[1,2,3,4],", "\"players\":{},",
+    "\"timestampMs\":1.5,",
+    "\"localTeamId\":1e2,",
+    "\"camera\":null,",
+    "\"players\":[{\"aimPoint\":{\"x\":1,\"y\":2}}],",
+    "\"players\":[{\"teamId\":1,\"teamId\":2}],",
+    "\"acquisitionConfidence\":null,",
+    "\"camera\":[1,2],",
+    "\"camera\":[1,2,3,4],",
+    "\"players\":{},",
 };
 constexpr std::size_t kHistoriqueMax = 256;
 
@@ -39,8 +45,10 @@ std::expected<void, std::string> seule(std::string_view ligne) {
 }
 
 void verifier_accepte(std::string_view ligne) {
-    if (instantane_depuis_json(std::string(ligne) + "\xC2\xA0")) fuzz::echec("no-break space accepted after a snapshot", ligne);
-    if (instantane_depuis_json("\xEF\xBB\xBF" + std::string(ligne))) fuzz::echec("BOM accepted before a snapshot", ligne);
+    if (instantane_depuis_json(std::string(ligne) + "\xC2\xA0"))
+        fuzz::echec("no-break space accepted after a snapshot", ligne);
+    if (instantane_depuis_json("\xEF\xBB\xBF" + std::string(ligne)))
+        fuzz::echec("BOM accepted before a snapshot", ligne);
     const std::size_t o = ligne.find_first_not_of(" \t\r\n");
     if (o == std::string_view::npos || ligne[o] != '{') return;
     for (const char* cle : kMauvaisesCles) {
@@ -57,7 +65,8 @@ void verifier_historique(const Instantane& s, const EtatConversion& avant, const
     for (const JoueurInstantane& p : s.players) presents.insert(p.entityId);
     bool tous_presents = true;
     for (const auto& [id, vue] : apres.historique) {
-        if (!avant.historique.contains(id) && !presents.contains(id)) fuzz::echec("history entry for an absent player", id);
+        if (!avant.historique.contains(id) && !presents.contains(id))
+            fuzz::echec("history entry for an absent player", id);
         tous_presents = tous_presents && presents.contains(id);
     }
     if (!tous_presents && apres.historique.size() > kHistoriqueMax) fuzz::echec("history past its bound not pruned");
@@ -111,13 +120,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* donnees, std::size_t t
         verifier_historique(*s, avant, etat);
         if (!ecrire_trame(attendue, trames.back())) fuzz::echec("write failed");
     }
-    if (bilan->instantanes != instantanes || bilan->trames != trames.size()) fuzz::echec("counts differ from the lines'");
+    if (bilan->instantanes != instantanes || bilan->trames != trames.size())
+        fuzz::echec("counts differ from the lines'");
     if (sortie.texte != attendue.texte) fuzz::echec("frames differ from the snapshots converted one by one");
 
     if (!std::all_of(trames.begin(), trames.end(), fuzz::finie)) return 0;
     commun::SourceChaine relue(sortie.texte);
     const auto lots = lire_lots(relue);
     if (!lots) fuzz::echec("the frames written are refused", lots.error());
-    if (!fuzz::memes_lots(*lots, fuzz::grouper(std::move(trames)))) fuzz::echec("the frames written read back differently");
+    if (!fuzz::memes_lots(*lots, fuzz::grouper(std::move(trames))))
+        fuzz::echec("the frames written read back differently");
     return 0;
 }

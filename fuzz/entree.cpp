@@ -110,7 +110,8 @@ void en_fichier(std::string_view octets, fuzz::Alea& alea) {
     const std::string& b = entiere.octets;
     if (morcelee.erreur.has_value() != entiere.erreur.has_value() ||
         (entiere.erreur ? !a.starts_with(b) && !b.starts_with(a) : a != b)) {
-        fuzz::echec("reads in pieces give another result", morcelee.erreur.value_or("") + " / " + entiere.erreur.value_or(""));
+        fuzz::echec("reads in pieces give another result",
+                    morcelee.erreur.value_or("") + " / " + entiere.erreur.value_or(""));
     }
     const auto compression = commun::compression_de(std::span(octets.data(), octets.size()));
     if (compression == commun::Compression::aucune) {
@@ -128,7 +129,8 @@ void en_fichier(std::string_view octets, fuzz::Alea& alea) {
         attendu = std::move(*z);
     }
     if (attendu.has_value() != !entiere.erreur) {
-        fuzz::echec(attendu ? "a stream the other decoder reads is refused" : "a stream the other decoder refuses is accepted",
+        fuzz::echec(attendu ? "a stream the other decoder reads is refused"
+                            : "a stream the other decoder refuses is accepted",
                     entiere.erreur.value_or(""));
     }
     if (attendu && *attendu != entiere.octets) fuzz::echec("another text than the other decoder's");
@@ -141,7 +143,8 @@ void en_fichier(std::string_view octets, fuzz::Alea& alea) {
 
 std::string membre_gzip(std::string_view texte, int niveau) {
     z_stream z{};
-    if (deflateInit2(&z, niveau, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) fuzz::echec("deflateInit2");
+    if (deflateInit2(&z, niveau, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        fuzz::echec("deflateInit2");
     std::string sortie(deflateBound(&z, static_cast<uLong>(texte.size())) + 64, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(texte.data()));
     z.avail_in = static_cast<uInt>(texte.size());
@@ -201,8 +204,10 @@ void aller_retour(std::string_view texte, fuzz::Alea& alea) {
         if (gzip) {
             fichier += membre_gzip(morceau, static_cast<int>(alea.jusqua(10)));
         } else {
-            if (alea.jusqua(3) == 0) fichier += trame_sautable(alea.jusqua(40), static_cast<std::uint8_t>(alea.suivant()));
-            fichier += trame_zstd(morceau, 1 + static_cast<int>(alea.jusqua(5)), alea.jusqua(2) == 0, alea.jusqua(2) == 0);
+            if (alea.jusqua(3) == 0)
+                fichier += trame_sautable(alea.jusqua(40), static_cast<std::uint8_t>(alea.suivant()));
+            fichier +=
+                trame_zstd(morceau, 1 + static_cast<int>(alea.jusqua(5)), alea.jusqua(2) == 0, alea.jusqua(2) == 0);
         }
         debut = fin;
     }
@@ -211,7 +216,8 @@ void aller_retour(std::string_view texte, fuzz::Alea& alea) {
     const Lecture l = lire(chemin, &alea);
     if (l.erreur) fuzz::echec("a compressed text is refused", *l.erreur);
     if (l.octets != attendu) fuzz::echec("a compressed text reads back differently", gzip ? "gzip" : "zstd");
-    if (l.consommes != fichier.size()) fuzz::echec("bytes consumed", std::to_string(l.consommes) + " of " + std::to_string(fichier.size()));
+    if (l.consommes != fichier.size())
+        fuzz::echec("bytes consumed", std::to_string(l.consommes) + " of " + std::to_string(fichier.size()));
 }
 
 }  // namespace

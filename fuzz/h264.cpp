@@ -69,10 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* donnees, std::size_t t
         if (config) fuzz::echec("a configuration record without a usable SPS and PPS");
         return 0;
     }
-    mkv::Octets attendu = {1, (*sps)[1], (*sps)[2], (*sps)[3], 0xFF, 0xE1,
-                           static_cast<std::uint8_t>(sps->size() >> 8), static_cast<std::uint8_t>(sps->size())};
+    mkv::Octets attendu = {1,
+                           (*sps)[1],
+                           (*sps)[2],
+                           (*sps)[3],
+                           0xFF,
+                           0xE1,
+                           static_cast<std::uint8_t>(sps->size() >> 8),
+                           static_cast<std::uint8_t>(sps->size())};
     attendu.insert(attendu.end(), sps->begin(), sps->end());
-    attendu.insert(attendu.end(), {1, static_cast<std::uint8_t>(pps->size() >> 8), static_cast<std::uint8_t>(pps->size())});
+    attendu.insert(attendu.end(),
+                   {1, static_cast<std::uint8_t>(pps->size() >> 8), static_cast<std::uint8_t>(pps->size())});
     attendu.insert(attendu.end(), pps->begin(), pps->end());
     if (!config || *config != attendu) fuzz::echec("another configuration record");
     return 0;

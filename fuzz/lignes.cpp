@@ -33,19 +33,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* donnees, std::size_t t
             auto ligne = lecteur.suivante();
             if (!ligne) {
                 if (i < lignes.size() && !commun::est_utf8_valide(lignes[i])) {
-                    if (ligne.error() != "UTF-8 invalide à la ligne " + std::to_string(i + 1)) fuzz::echec("UTF-8 error message", ligne.error());
+                    if (ligne.error() != "UTF-8 invalide à la ligne " + std::to_string(i + 1))
+                        fuzz::echec("UTF-8 error message", ligne.error());
                     break;
                 }
                 if (!interrompu || i != lignes.size()) fuzz::echec("LecteurLignes: unexpected error", ligne.error());
-                if (ligne.error() != "lecture interrompue") fuzz::echec("LecteurLignes: another read error", ligne.error());
+                if (ligne.error() != "lecture interrompue")
+                    fuzz::echec("LecteurLignes: another read error", ligne.error());
                 break;
             }
             if (!*ligne) {
                 if (interrompu || i != lignes.size()) fuzz::echec("LecteurLignes: early end", std::to_string(i));
                 break;
             }
-            if (i >= lignes.size() || **ligne != lignes[i]) fuzz::echec("LecteurLignes: another line", std::to_string(i + 1));
-            if (!commun::est_utf8_valide(lignes[i])) fuzz::echec("LecteurLignes: invalid UTF-8 handed out", std::to_string(i + 1));
+            if (i >= lignes.size() || **ligne != lignes[i])
+                fuzz::echec("LecteurLignes: another line", std::to_string(i + 1));
+            if (!commun::est_utf8_valide(lignes[i]))
+                fuzz::echec("LecteurLignes: invalid UTF-8 handed out", std::to_string(i + 1));
             if (lecteur.numero() != i + 1) fuzz::echec("LecteurLignes: line number", std::to_string(i + 1));
         }
     }
@@ -75,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* donnees, std::size_t t
             for (char c : m) lf += c == '\n' ? 1 : 0;
             const bool dernier = bout_a_bout.size() + m.size() == complet.size();
             if (!m.ends_with('\n') && !(dernier && !interrompu)) fuzz::echec("Decoupeur: chunk cut inside a line");
-            if (lf + (m.ends_with('\n') ? 0 : 1) > std::max<std::size_t>(lignes_max, 1)) fuzz::echec("Decoupeur: too many lines in a chunk");
+            if (lf + (m.ends_with('\n') ? 0 : 1) > std::max<std::size_t>(lignes_max, 1))
+                fuzz::echec("Decoupeur: too many lines in a chunk");
             bout_a_bout += m;
             if (!complet.starts_with(bout_a_bout)) fuzz::echec("Decoupeur: chunks are not the text");
         }

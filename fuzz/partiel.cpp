@@ -88,7 +88,8 @@ struct Lu {
     std::optional<EngineThresholds> seuils;
 };
 
-Lu lire(commun::SourceOctets& source, std::optional<std::uint64_t> taille, std::optional<CommandePartiel> commande = {}) {
+Lu lire(commun::SourceOctets& source, std::optional<std::uint64_t> taille,
+        std::optional<CommandePartiel> commande = {}) {
     Lu lu;
     DestinationPartiel d;
     d.commande = commande;
@@ -151,7 +152,8 @@ void verifier_refus(std::string_view o, const std::string& e) {
         "résultat partiel tronqué \\(une longueur dépasse la fin annoncée\\)|"
         "résultat partiel corrompu \\(somme de contrôle CRC-32 fausse\\)|résultat partiel invalide \\(.+\\)|"
         "résultat partiel illisible : lecture interrompue");
-    static const std::regex kTronque("résultat partiel tronqué \\(([0-9]+) octets(, en-tête incomplet| sur ([0-9]+) annoncés)\\)");
+    static const std::regex kTronque(
+        "résultat partiel tronqué \\(([0-9]+) octets(, en-tête incomplet| sur ([0-9]+) annoncés)\\)");
     std::smatch m;
     if (std::regex_match(e, m, kTronque)) {
         if (std::stoull(m[1]) != o.size()) fuzz::echec("a truncation that does not give the file's size", e);
@@ -221,7 +223,8 @@ void verifier_parmi(const std::string& octets, fuzz::Alea& alea) {
         const auto fusion = calibrer_fichiers(chemins, r);
         if (!lu.r) {
             if (fusion) fuzz::echec("calibrer accepts a partial refused alone", reglages + " / " + lu.r.error());
-            if (fusion.error() != p + " : " + lu.r.error()) fuzz::echec("calibrer refuses it otherwise", reglages + " / " + fusion.error());
+            if (fusion.error() != p + " : " + lu.r.error())
+                fuzz::echec("calibrer refuses it otherwise", reglages + " / " + fusion.error());
         } else {
             if (!fusion) fuzz::echec("calibrer refuses a partial accepted alone", reglages + " / " + fusion.error());
             lu.calibration.sources = lu.sources;
@@ -250,7 +253,8 @@ void verifier_parmi(const std::string& octets, fuzz::Alea& alea) {
         }
         if (erreur) {
             if (fusion) fuzz::echec("controler accepts a partial it must refuse", reglages + " / " + *erreur);
-            if (fusion.error() != p + " : " + *erreur) fuzz::echec("controler refuses it otherwise", reglages + " / " + fusion.error());
+            if (fusion.error() != p + " : " + *erreur)
+                fuzz::echec("controler refuses it otherwise", reglages + " / " + fusion.error());
         } else {
             if (!fusion) fuzz::echec("controler refuses a partial accepted alone", reglages + " / " + fusion.error());
             lu.controle.sources = lu.sources;
@@ -260,7 +264,8 @@ void verifier_parmi(const std::string& octets, fuzz::Alea& alea) {
                 attendu.ajouter(AccumulateurControle(lu.controle));
             }
             attendu.sources = sources;
-            if (!memes(*fusion, attendu)) fuzz::echec("controler's merge differs from the partial read alone", reglages);
+            if (!memes(*fusion, attendu))
+                fuzz::echec("controler's merge differs from the partial read alone", reglages);
         }
     }
 }
@@ -275,7 +280,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* donnees, std::size_t t
     if (remise > 0 && octets.size() >= kMinimum) {
         if (remise == 2) poser(octets.data() + 16, octets.size(), 8);
         const std::uint64_t l = lire_u64(octets.data() + 16);
-        if (l >= kMinimum && l <= octets.size()) poser(octets.data() + l - 4, crc(std::string_view(octets).substr(0, l - 4)), 4);
+        if (l >= kMinimum && l <= octets.size())
+            poser(octets.data() + l - 4, crc(std::string_view(octets).substr(0, l - 4)), 4);
     }
 
     SourceEntiere entiere(octets);

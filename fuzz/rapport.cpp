@@ -22,8 +22,14 @@ using namespace comportement;
 namespace {
 
 constexpr const char* kMauvaisesCles[] = {
-    "\"matchs\":1.5,", "\"trames\":-1,", "\"cohorte\":null,", "\"genereLe\":\"\\udfff\",", "\"matchs\":1e2,",
-    "\"distributions\":{},", "\"recommandations\":[1,2,3,4],", "\"avertissement\":false,",
+    "\"matchs\":1.5,",
+    "\"trames\":-1,",
+    "\"cohorte\":null,",
+    "\"genereLe\":\"\\udfff\",",
+    "\"matchs\":1e2,",
+    "\"distributions\":{},",
+    "\"recommandations\":[1,2,3,4],",
+    "\"avertissement\":false,",
 };
 
 bool meme_double(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -56,7 +62,8 @@ bool finis(const RapportCalibration& r) {
         }
     }
     const Recommandations& s = r.recommandations;
-    return std::isfinite(s.snapVitesseDegS) && std::isfinite(s.snapAccelMinDegS2) && std::isfinite(s.suiviExcellentErreurDeg);
+    return std::isfinite(s.snapVitesseDegS) && std::isfinite(s.snapAccelMinDegS2) &&
+           std::isfinite(s.suiviExcellentErreurDeg);
 }
 
 // A flick onto a target just revealed, a shot, then steady tracking: every detector has something to
@@ -98,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* donnees, std::size_t t
 
     if (!commun::est_utf8_valide(texte)) fuzz::echec("report with invalid UTF-8 accepted");
     if (texte.find('\0') != std::string::npos) fuzz::echec("NUL accepted in a report");
-    if (rapport_calibration_depuis_json(texte + "\xE2\x80\x8B")) fuzz::echec("zero-width space accepted after a report");
+    if (rapport_calibration_depuis_json(texte + "\xE2\x80\x8B"))
+        fuzz::echec("zero-width space accepted after a report");
     const std::size_t o = texte.find_first_not_of(" \t\r\n");
     if (o != std::string::npos && texte[o] == '{') {
         for (const char* cle : kMauvaisesCles) {

@@ -21,8 +21,14 @@ namespace {
 // Each is refused wherever it stands: a wrong type, a fraction or exponent in an integer, an integer out
 // of range, a lone surrogate, a non-finite number.
 constexpr const char* kMauvaisesCles[] = {
-    "\"timestampMs\":1.5,", "\"mouseDx\":1e2,",         "\"yawDeg\":null,",  "\"hit\":0,",
-    "\"weaponId\":\"\\ud800\",", "\"timestampMs\":100.0,", "\"mouseDy\":2147483648,", "\"yawDeg\":1e400,",
+    "\"timestampMs\":1.5,",
+    "\"mouseDx\":1e2,",
+    "\"yawDeg\":null,",
+    "\"hit\":0,",
+    "\"weaponId\":\"\\ud800\",",
+    "\"timestampMs\":100.0,",
+    "\"mouseDy\":2147483648,",
+    "\"yawDeg\":1e400,",
     "\"MatchId\":7,",
 };
 
@@ -55,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* donnees, std::size_t t
     fuzz::Alea alea(texte);
     fuzz::SourceMorcelee morcelee(texte, alea);
     const auto lots_morceles = lire_lots(morcelee);
-    if (lots.has_value() != lots_morceles.has_value() ||
-        (!lots && lots.error() != lots_morceles.error()) || (lots && !fuzz::memes_lots(*lots, *lots_morceles))) {
+    if (lots.has_value() != lots_morceles.has_value() || (!lots && lots.error() != lots_morceles.error()) ||
+        (lots && !fuzz::memes_lots(*lots, *lots_morceles))) {
         fuzz::echec("short reads give another result", lots ? std::string("accepted") : lots.error());
     }
 

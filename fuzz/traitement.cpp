@@ -34,8 +34,10 @@ bool memes_doubles(const std::vector<double>& a, const std::vector<double>& b) {
 
 bool memes(const ResultatLotCalibration& a, const ResultatLotCalibration& b) {
     return a.refus == b.refus && a.trames == b.trames &&
-           memes_doubles(a.echantillons.visibleAngularVelocityDegPerSec, b.echantillons.visibleAngularVelocityDegPerSec) &&
-           memes_doubles(a.echantillons.absAngularAccelerationDegPerSec2, b.echantillons.absAngularAccelerationDegPerSec2) &&
+           memes_doubles(a.echantillons.visibleAngularVelocityDegPerSec,
+                         b.echantillons.visibleAngularVelocityDegPerSec) &&
+           memes_doubles(a.echantillons.absAngularAccelerationDegPerSec2,
+                         b.echantillons.absAngularAccelerationDegPerSec2) &&
            memes_doubles(a.echantillons.visibilityToActionReactionMs, b.echantillons.visibilityToActionReactionMs) &&
            memes_doubles(a.echantillons.movingVisibleTargetErrorDeg, b.echantillons.movingVisibleTargetErrorDeg);
 }
@@ -67,7 +69,8 @@ public:
     // A cut that starts with a partial's signature: read and checked only (fuzz/partiel.cpp owns partials).
     std::expected<std::uint64_t, std::string> recevoir_partiel(std::size_t, commun::SourceOctets& source,
                                                                std::optional<std::uint64_t> taille) override {
-        if (auto r = lire_partiel(source, taille, DestinationPartiel{}); !r) return std::unexpected(std::move(r.error()));
+        if (auto r = lire_partiel(source, taille, DestinationPartiel{}); !r)
+            return std::unexpected(std::move(r.error()));
         return 0;
     }
 
@@ -120,25 +123,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* donnees, std::size_t t
         auto resultat = traiter_fichiers(chemins, avec_traitement ? &collecte : nullptr, r);
         // A cut that is a partial is no telemetry file, so lire_replay is no oracle: only sanitizers watch.
         if (partiel) continue;
-        const std::string reglages = "fils " + std::to_string(r.fils) + ", morceau " + std::to_string(r.taille_morceau) +
-                                     ", budget " + std::to_string(r.budget) + (avec_traitement ? "" : ", sans traitement");
+        const std::string reglages = "fils " + std::to_string(r.fils) + ", morceau " +
+                                     std::to_string(r.taille_morceau) + ", budget " + std::to_string(r.budget) +
+                                     (avec_traitement ? "" : ", sans traitement");
         if (erreur_attendue) {
             if (resultat) fuzz::echec("a file refused by lire_replay is accepted", reglages + " / " + *erreur_attendue);
-            if (resultat.error() != *erreur_attendue) fuzz::echec("another error than lire_replay's", reglages + " / " + resultat.error() + " / " + *erreur_attendue);
+            if (resultat.error() != *erreur_attendue)
+                fuzz::echec("another error than lire_replay's",
+                            reglages + " / " + resultat.error() + " / " + *erreur_attendue);
             continue;
         }
         if (!resultat) fuzz::echec("files accepted by lire_replay are refused", reglages + " / " + resultat.error());
         if (avec_traitement) {
-            if (collecte.lots.size() != attendus.size()) fuzz::echec("another number of batches than lire_replay's", reglages);
+            if (collecte.lots.size() != attendus.size())
+                fuzz::echec("another number of batches than lire_replay's", reglages);
             for (std::size_t i = 0; i < attendus.size(); ++i) {
                 const Collecte::Lot& lu = collecte.lots[i];
-                if (!fuzz::memes_lots({&lu.lot, 1}, {&attendus[i], 1})) fuzz::echec("batches differ from lire_replay's", reglages);
-                if (!memes(lu.calibration, calibrer_lot(attendus[i]))) fuzz::echec("calibration of a compact batch differs");
-                if (!memes(lu.controle, controler_lot(attendus[i], EngineThresholds{}))) fuzz::echec("control of a compact batch differs");
+                if (!fuzz::memes_lots({&lu.lot, 1}, {&attendus[i], 1}))
+                    fuzz::echec("batches differ from lire_replay's", reglages);
+                if (!memes(lu.calibration, calibrer_lot(attendus[i])))
+                    fuzz::echec("calibration of a compact batch differs");
+                if (!memes(lu.controle, controler_lot(attendus[i], EngineThresholds{})))
+                    fuzz::echec("control of a compact batch differs");
             }
         }
         if (progression != texte.size()) {
-            fuzz::echec("progress does not add up to the files' sizes", reglages + " / " + std::to_string(progression.load()) + " of " + std::to_string(texte.size()));
+            fuzz::echec("progress does not add up to the files' sizes",
+                        reglages + " / " + std::to_string(progression.load()) + " of " + std::to_string(texte.size()));
         }
     }
     return 0;

@@ -67,8 +67,8 @@ std::expected<Options, std::string> lire_options(int argc, char** argv) {
             o.statistiques = true;
         } else if (a == "--autocontrole") {
             o.autocontrole = true;
-        } else if (a == "--profil" || a == "--matchs" || a == "--graine" || a == "--duree-s" || a == "--debut-s" || a == "--prefixe" ||
-                   a == "--sortie") {
+        } else if (a == "--profil" || a == "--matchs" || a == "--graine" || a == "--duree-s" || a == "--debut-s" ||
+                   a == "--prefixe" || a == "--sortie") {
             const auto v = valeur();
             if (!v) return std::unexpected(v.error());
             if (a == "--profil") {
@@ -177,7 +177,8 @@ int generer(const Options& o) {
     const double secondes = std::chrono::duration<double>(std::chrono::steady_clock::now() - debut).count();
     std::fprintf(stderr, "%llu match(s), %llu instantanés, %.1f Mo en %.2f s (%.0f Mo/s), profil %s\n",
                  static_cast<unsigned long long>(o.matchs), static_cast<unsigned long long>(instantanes),
-                 static_cast<double>(octets) / 1e6, secondes, static_cast<double>(octets) / 1e6 / std::fmax(secondes, 1e-9),
+                 static_cast<double>(octets) / 1e6, secondes,
+                 static_cast<double>(octets) / 1e6 / std::fmax(secondes, 1e-9),
                  std::string(nom_profil(o.profil)).c_str());
     if (o.statistiques) std::fputs(mesures.resume().c_str(), stderr);
     return 0;
@@ -197,11 +198,12 @@ int autocontrole(const Options& o) {
         return 1;
     }
     const EngineThresholds calibres = seuils_depuis_rapport(*rapport);
-    std::printf("seuils calibrés sur %llu matchs propres : snap %.1f °/s, accel %.0f °/s², réaction %lld / %lld ms, "
-                "suivi %.3f °\n",
-                static_cast<unsigned long long>(o.matchs), calibres.aimSnapMinVelocityDegPerSec,
-                calibres.aimSnapMinAccelDegPerSec2, static_cast<long long>(calibres.reactionVeryFastMs),
-                static_cast<long long>(calibres.reactionSuspectMs), calibres.trackingExcellentErrorDeg);
+    std::printf(
+        "seuils calibrés sur %llu matchs propres : snap %.1f °/s, accel %.0f °/s², réaction %lld / %lld ms, "
+        "suivi %.3f °\n",
+        static_cast<unsigned long long>(o.matchs), calibres.aimSnapMinVelocityDegPerSec,
+        calibres.aimSnapMinAccelDegPerSec2, static_cast<long long>(calibres.reactionVeryFastMs),
+        static_cast<long long>(calibres.reactionSuspectMs), calibres.trackingExcellentErrorDeg);
     const Profil profils[] = {Profil::humain, Profil::snap, Profil::trigger, Profil::wallhack};
     for (const Profil profil : profils) {
         Mesures mesures;
@@ -217,10 +219,12 @@ int autocontrole(const Options& o) {
         for (const LotTrames& lot : lots)
             if (const auto analyse = analyse_match(calibres, lot))
                 for (const Signal& signal : analyse->signals) ++signaux[static_cast<std::size_t>(signal.category)];
-        std::printf("profil %s : REVIEW ou plus %.1f %% (seuils par défaut %.1f %%)\n", std::string(nom_profil(profil)).c_str(),
-                    100.0 * calibre.tauxReviewOuPlus, 100.0 * defaut.tauxReviewOuPlus);
+        std::printf("profil %s : REVIEW ou plus %.1f %% (seuils par défaut %.1f %%)\n",
+                    std::string(nom_profil(profil)).c_str(), 100.0 * calibre.tauxReviewOuPlus,
+                    100.0 * defaut.tauxReviewOuPlus);
         if (calibre.invalides > 0)
-            std::printf("  %llu match(s) refusé(s) par la validation\n", static_cast<unsigned long long>(calibre.invalides));
+            std::printf("  %llu match(s) refusé(s) par la validation\n",
+                        static_cast<unsigned long long>(calibre.invalides));
         std::printf("  signaux par match :");
         for (std::size_t c = 0; c < kNombreCategories; ++c)
             std::printf(" %s %.1f", std::string(category_name(static_cast<SignalCategory>(c))).c_str(),

@@ -98,8 +98,10 @@ std::optional<Point2> Carte::bord_de_couverture(Point2 oeil, Point2 cache, doubl
     }
     if (!couverture) return std::nullopt;
     const double cap = std::atan2(cache.y - oeil.y, cache.x - oeil.x);
-    const Point2 coins[4] = {{couverture->x0, couverture->y0}, {couverture->x1, couverture->y0},
-                             {couverture->x0, couverture->y1}, {couverture->x1, couverture->y1}};
+    const Point2 coins[4] = {{couverture->x0, couverture->y0},
+                             {couverture->x1, couverture->y0},
+                             {couverture->x0, couverture->y1},
+                             {couverture->x1, couverture->y1}};
     std::optional<Point2> bord;
     double ecartBord = 1e300;
     for (const double sens : {-1.0, 1.0}) {
@@ -107,7 +109,8 @@ std::optional<Point2> Carte::bord_de_couverture(Point2 oeil, Point2 cache, doubl
         double extreme = 0.0;
         Point2 coin{};
         for (const Point2& c : coins) {
-            const double rel = std::remainder(std::atan2(c.y - oeil.y, c.x - oeil.x) - cap, 2 * 3.141592653589793) * sens;
+            const double rel =
+                std::remainder(std::atan2(c.y - oeil.y, c.x - oeil.x) - cap, 2 * 3.141592653589793) * sens;
             if (rel > extreme) {
                 extreme = rel;
                 coin = c;

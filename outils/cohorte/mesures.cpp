@@ -68,7 +68,8 @@ std::string Mesures::resume() const {
     r += ligne;
     const auto rapides = std::count_if(picsVisibles.begin(), picsVisibles.end(), [](double v) { return v >= 520.0; });
     std::snprintf(ligne, sizeof ligne,
-                  "  pics des mouvements rapides finissant sur cible visible, °/s : n=%zu p50=%.0f p95=%.0f p99=%.0f, ≥520 : %.1f%%\n",
+                  "  pics des mouvements rapides finissant sur cible visible, °/s : n=%zu p50=%.0f p95=%.0f p99=%.0f, "
+                  "≥520 : %.1f%%\n",
                   picsVisibles.size(), percentile(picsVisibles, 0.5), percentile(picsVisibles, 0.95),
                   percentile(picsVisibles, 0.99),
                   100.0 * static_cast<double>(rapides) / std::fmax(1.0, static_cast<double>(picsVisibles.size())));

@@ -18,9 +18,9 @@ struct Mesures {
     std::size_t tirs = 0;
     std::size_t touches = 0;
     std::size_t tetes = 0;
-    std::vector<double> reactions;     // visibilityToActionReactionMs samples
-    std::vector<double> picsVisibles;  // peak speed of each fast movement ending on a visible target
-    std::vector<double> erreursSuivi;  // movingVisibleTargetErrorDeg samples
+    std::vector<double> reactions;        // visibilityToActionReactionMs samples
+    std::vector<double> picsVisibles;     // peak speed of each fast movement ending on a visible target
+    std::vector<double> erreursSuivi;     // movingVisibleTargetErrorDeg samples
     std::size_t tramesOcculteProche = 0;  // occluded target within 1.25 degrees
     std::size_t tramesOcculte = 0;
 

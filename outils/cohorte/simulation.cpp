@@ -20,10 +20,10 @@ std::optional<Profil> profil_depuis_texte(std::string_view texte) {
 
 std::string_view nom_profil(Profil profil) {
     switch (profil) {
-        case Profil::humain: return "humain";
-        case Profil::snap: return "snap";
-        case Profil::trigger: return "trigger";
-        case Profil::wallhack: return "wallhack";
+    case Profil::humain: return "humain";
+    case Profil::snap: return "snap";
+    case Profil::trigger: return "trigger";
+    case Profil::wallhack: return "wallhack";
     }
     return "humain";
 }
@@ -35,7 +35,7 @@ constexpr double kHauteurOeil = 1.62;
 constexpr double kHauteurVisee = 1.45;  // upper chest: the point every aim is measured against
 constexpr double kDemiChampDeg = 53.0;
 constexpr double kGraceVisibilite = 0.08;  // s
-constexpr double kAttentionDeg = 26.0;  // opponents further off the crosshair go unnoticed
+constexpr double kAttentionDeg = 26.0;     // opponents further off the crosshair go unnoticed
 constexpr std::int64_t kOrigineMs = 1'765'000'000'000;
 
 double enroule(double angle) { return std::remainder(angle, 360.0); }
@@ -124,16 +124,16 @@ struct Personnage {
 enum class Mode { garde, engage, suiviMural };
 
 struct Traits {
-    double rtMediane;      // s
+    double rtMediane;  // s
     double rtSigma;
-    double main;           // scales submovement durations
-    double tauSuivi;       // s, lag of visual pursuit
-    double bruitSuivi;     // deg
-    double bruitGarde;     // deg
-    double placement;      // deg, crosshair placement spread
-    double degParCompte;   // view degrees per mouse count
+    double main;          // scales submovement durations
+    double tauSuivi;      // s, lag of visual pursuit
+    double bruitSuivi;    // deg
+    double bruitGarde;    // deg
+    double placement;     // deg, crosshair placement spread
+    double degParCompte;  // view degrees per mouse count
     double seuilAjustement;
-    double ecoute;         // how often footsteps decide which corner to hold
+    double ecoute;  // how often footsteps decide which corner to hold
 };
 
 }  // namespace
@@ -161,7 +161,7 @@ struct SimulationMatch::Etat {
 
     // Aim controller.
     Mode mode = Mode::garde;
-    Angles reference;        // current reference direction
+    Angles reference;  // current reference direction
     SousMouvement mouvement;
     Bruit bruit;
     double sigmaBruit = 0.3;
@@ -221,13 +221,13 @@ struct SimulationMatch::Etat {
         traits.seuilAjustement = alea.uniforme(1.1, 1.8);
         traits.ecoute = alea.uniforme(0.3, 0.6);
         switch (p.profil) {
-            case Profil::snap: traits.placement = alea.uniforme(4.0, 8.0); break;
-            case Profil::trigger:
-                // Holds angles tightly, listens, and lets the bot pull the trigger.
-                traits.placement = alea.uniforme(0.4, 0.9);
-                traits.ecoute = alea.uniforme(0.85, 0.95);
-                break;
-            default: break;
+        case Profil::snap: traits.placement = alea.uniforme(4.0, 8.0); break;
+        case Profil::trigger:
+            // Holds angles tightly, listens, and lets the bot pull the trigger.
+            traits.placement = alea.uniforme(0.4, 0.9);
+            traits.ecoute = alea.uniforme(0.85, 0.95);
+            break;
+        default: break;
         }
         if (alea.bernoulli(0.8)) {
             arme = "fusil";
@@ -280,16 +280,15 @@ struct SimulationMatch::Etat {
         return carte.point_libre_aleatoire(alea, 1.0);
     }
 
-    void mettre_camera() {
-        camera = {local.pos.x, local.pos.y, kHauteurOeil};
-    }
+    void mettre_camera() { camera = {local.pos.x, local.pos.y, kHauteurOeil}; }
 
     // --- movement ---------------------------------------------------------------------------
 
     // Opponents spread out rather than moving as a pack.
     bool a_l_ecart(const Personnage& qui, Point2 q) const {
         // Nor do they walk right up to the local player: fights happen at a few metres or more.
-        if ((local.pos.x - q.x) * (local.pos.x - q.x) + (local.pos.y - q.y) * (local.pos.y - q.y) < 7.0 * 7.0) return false;
+        if ((local.pos.x - q.x) * (local.pos.x - q.x) + (local.pos.y - q.y) * (local.pos.y - q.y) < 7.0 * 7.0)
+            return false;
         for (std::size_t i = premierAdversaire; i < autres.size(); ++i) {
             const Personnage& a = autres[i];
             if (&a == &qui || !a.vivant) continue;
@@ -304,7 +303,8 @@ struct SimulationMatch::Etat {
             // Peek: step out from the edge of the cover between us and the local player, often
             // stepping back in and out again a few times.
             if (const auto bord = carte.bord_de_couverture(local.pos, qui.pos, alea.uniforme(0.5, 1.2)))
-                if (carte.point_libre(*bord, 0.4) && carte.segment_libre(qui.pos, *bord, 0.35) && a_l_ecart(qui, *bord)) {
+                if (carte.point_libre(*bord, 0.4) && carte.segment_libre(qui.pos, *bord, 0.35) &&
+                    a_l_ecart(qui, *bord)) {
                     qui.abri = qui.pos;
                     qui.bord = *bord;
                     qui.peeks = static_cast<int>(alea.entier(0, 3));
@@ -335,10 +335,8 @@ struct SimulationMatch::Etat {
             qui.pause -= dt;
             qui.enMouvement = false;
             if (qui.pause <= 0.0) {
-                if (qui.suiteImposee)
-                    qui.suiteImposee = false;
-                else
-                    qui.dest = destination(qui, !estLocal && qui.equipe == 2 && alea.bernoulli(0.45));
+                if (qui.suiteImposee) qui.suiteImposee = false;
+                else qui.dest = destination(qui, !estLocal && qui.equipe == 2 && alea.bernoulli(0.45));
                 qui.vitesse = estLocal ? alea.uniforme(2.0, 3.4)
                                        : (alea.bernoulli(0.7) ? alea.uniforme(3.8, 5.6) : alea.uniforme(1.8, 2.6));
             }
@@ -411,9 +409,7 @@ struct SimulationMatch::Etat {
                carte.segment_libre(oeil, {visee.x - ex, visee.y - ey});
     }
 
-    static Vec3 point_vise(const Personnage& a) {
-        return {a.pos.x, a.pos.y, kHauteurVisee};
-    }
+    static Vec3 point_vise(const Personnage& a) { return {a.pos.x, a.pos.y, kHauteurVisee}; }
 
     // --- aim --------------------------------------------------------------------------------
 
@@ -522,7 +518,8 @@ struct SimulationMatch::Etat {
                 const double ang = (yaw + alea.normale(0.0, 25.0)) / kDegParRad;
                 pointGarde = {camera.x + 12.0 * std::cos(ang), camera.y + 12.0 * std::sin(ang), kHauteurVisee};
             } else {
-                const Point2 c = coins[liste[static_cast<std::size_t>(alea.entier(0, static_cast<std::int64_t>(liste.size()) - 1))]];
+                const Point2 c =
+                    coins[liste[static_cast<std::size_t>(alea.entier(0, static_cast<std::int64_t>(liste.size()) - 1))]];
                 pointGarde = {c.x, c.y, kHauteurVisee};
             }
         }
@@ -612,7 +609,8 @@ struct SimulationMatch::Etat {
         if (enAttente >= 0) {
             const Personnage& a = autres[static_cast<std::size_t>(enAttente)];
             // Out of sight, or gone from around the crosshair: the player has lost him.
-            if (!a.visible || (!attenteBot && (enAttente != cibleTelemetrie || norme(erreur_vers(a)) > kAttentionDeg + 4.0))) {
+            if (!a.visible ||
+                (!attenteBot && (enAttente != cibleTelemetrie || norme(erreur_vers(a)) > kAttentionDeg + 4.0))) {
                 enAttente = -1;
             } else if (t >= attenteFin) {
                 const int i = enAttente;
@@ -644,8 +642,7 @@ struct SimulationMatch::Etat {
             mouvement = SousMouvement{t, 0.0, ici, ici, false};
         }
         double rt = alea.lognormale(traits.rtMediane, traits.rtSigma) + 0.0015 * excentricite;
-        if (parBot)
-            rt = alea.lognormale(0.085, 0.35);  // the aimbot fires on what it sees
+        if (parBot) rt = alea.lognormale(0.085, 0.35);  // the aimbot fires on what it sees
         else if (mode == Mode::suiviMural && meilleur == cible)
             rt = alea.lognormale(0.17, 0.2);  // already expecting that opponent
         attenteFin = t + rt;
@@ -771,15 +768,15 @@ struct SimulationMatch::Etat {
             if (ecoute && t >= prochaineEcoute && enAttente < 0) {
                 prochaineEcoute = t + (p.profil == Profil::trigger ? 0.25 : 0.4);
                 const auto bord = bord_ou_l_on_entend();
-                if (bord && (bord->x - pointGarde.x) * (bord->x - pointGarde.x) + (bord->y - pointGarde.y) * (bord->y - pointGarde.y) > 2.0 * 2.0)
+                if (bord && (bord->x - pointGarde.x) * (bord->x - pointGarde.x) +
+                                    (bord->y - pointGarde.y) * (bord->y - pointGarde.y) >
+                                2.0 * 2.0)
                     tenir(*bord, p.profil == Profil::trigger);
             }
             if (t >= changementGarde) {
                 // Nobody turns away from an opponent in plain sight.
-                if (enAttente >= 0 || adversaire_en_vue())
-                    changementGarde = t + 0.25;
-                else
-                    choisir_garde();
+                if (enAttente >= 0 || adversaire_en_vue()) changementGarde = t + 0.25;
+                else choisir_garde();
             }
             if (p.profil == Profil::wallhack && mode == Mode::garde) chercher_suivi_mural();
         }

@@ -7,9 +7,7 @@
 
 namespace capture {
 
-void ConnexionX11::Fermeture::operator()(xcb_connection_t* c) const {
-    xcb_disconnect(c);
-}
+void ConnexionX11::Fermeture::operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
 
 std::expected<ConnexionX11, commun::Erreur> ConnexionX11::ouvrir(const char* nom) {
     int numero_ecran = 0;
@@ -30,9 +28,7 @@ std::expected<ConnexionX11, commun::Erreur> ConnexionX11::ouvrir(const char* nom
     return ConnexionX11(std::move(c), it.data);
 }
 
-std::uint32_t ConnexionX11::racine() const {
-    return ecran_->root;
-}
+std::uint32_t ConnexionX11::racine() const { return ecran_->root; }
 
 std::string ConnexionX11::fournisseur() const {
     const xcb_setup_t* installation = xcb_get_setup(connexion_.get());
@@ -40,9 +36,7 @@ std::string ConnexionX11::fournisseur() const {
     return std::string(xcb_setup_vendor(installation), static_cast<std::size_t>(longueur > 0 ? longueur : 0));
 }
 
-bool ConnexionX11::en_etat() const {
-    return xcb_connection_has_error(connexion_.get()) == 0;
-}
+bool ConnexionX11::en_etat() const { return xcb_connection_has_error(connexion_.get()) == 0; }
 
 std::uint32_t atome(xcb_connection_t* c, const char* nom) {
     const auto cookie = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(nom)), nom);

@@ -75,8 +75,7 @@ class ImageArrivee {
 public:
     virtual ~ImageArrivee() = default;
     // A new, empty image of that size, to become the latest image.
-    virtual std::expected<RefTexture, commun::Erreur> creer_image(std::uint32_t largeur,
-                                                                   std::uint32_t hauteur) = 0;
+    virtual std::expected<RefTexture, commun::Erreur> creer_image(std::uint32_t largeur, std::uint32_t hauteur) = 0;
     // Copies the frame's box (0, 0)-(largeur, hauteur) into `destination`. Called with
     // `verrou` held.
     virtual void copier_vers(Texture& destination, std::uint32_t largeur, std::uint32_t hauteur) = 0;
@@ -124,7 +123,6 @@ private:
 std::expected<std::unique_ptr<Peripherique>, commun::Erreur> creer_peripherique();
 // Starts capturing `fenetre` on `peripherique` (cursor drawn when `curseur`).
 std::expected<std::unique_ptr<CaptureFenetre>, commun::Erreur> demarrer_capture(Peripherique& peripherique,
-                                                                                 PoigneeFenetre fenetre,
-                                                                                 bool curseur);
+                                                                                PoigneeFenetre fenetre, bool curseur);
 
 }  // namespace capture

@@ -224,13 +224,13 @@ FabriquesCapture& fabriques_systeme() {
 }
 
 std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture(Peripherique& peripherique,
-                                                                         PoigneeFenetre fenetre, bool curseur) {
+                                                                        PoigneeFenetre fenetre, bool curseur) {
     return demarrer_capture_avec(fabriques_systeme(), peripherique, fenetre, curseur);
 }
 
 std::expected<std::unique_ptr<CaptureFenetre>, Erreur> demarrer_capture_avec(FabriquesCapture& fabriques,
-                                                                              Peripherique& peripherique,
-                                                                              PoigneeFenetre fenetre, bool curseur) {
+                                                                             Peripherique& peripherique,
+                                                                             PoigneeFenetre fenetre, bool curseur) {
     auto& d3d = static_cast<PeripheriqueD3D&>(peripherique);
     const HWND hwnd = reinterpret_cast<HWND>(static_cast<std::intptr_t>(fenetre));
 

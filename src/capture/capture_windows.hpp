@@ -32,8 +32,8 @@ FabriquesCapture& fabriques_systeme();
 
 // `demarrer_capture` with the runtime objects of `fabriques`.
 std::expected<std::unique_ptr<CaptureFenetre>, commun::Erreur> demarrer_capture_avec(FabriquesCapture& fabriques,
-                                                                                      Peripherique& peripherique,
-                                                                                      PoigneeFenetre fenetre,
-                                                                                      bool curseur);
+                                                                                     Peripherique& peripherique,
+                                                                                     PoigneeFenetre fenetre,
+                                                                                     bool curseur);
 
 }  // namespace capture

@@ -7,8 +7,7 @@
 
 namespace capture {
 
-std::expected<RefTexture, commun::Erreur> ImageArriveeX11::creer_image(std::uint32_t largeur,
-                                                                      std::uint32_t hauteur) {
+std::expected<RefTexture, commun::Erreur> ImageArriveeX11::creer_image(std::uint32_t largeur, std::uint32_t hauteur) {
     try {
         return std::make_shared<TextureCpu>(largeur, hauteur);
     } catch (const std::bad_alloc&) {
@@ -47,8 +46,8 @@ std::expected<std::unique_ptr<Peripherique>, commun::Erreur> creer_peripherique(
 }
 
 std::expected<std::unique_ptr<CaptureFenetre>, commun::Erreur> demarrer_capture(Peripherique& /*peripherique*/,
-                                                                                 PoigneeFenetre fenetre,
-                                                                                 bool /*curseur*/) {
+                                                                                PoigneeFenetre fenetre,
+                                                                                bool /*curseur*/) {
     // X window ids are 29-bit values; anything else cannot name a window.
     if (fenetre <= 0 || fenetre > 0xFFFF'FFFF) {
         return std::unexpected(commun::Erreur("fenêtre X introuvable"));
@@ -60,8 +59,8 @@ std::expected<std::unique_ptr<CaptureFenetre>, commun::Erreur> demarrer_capture(
     auto sondage = SondageX11::demarrer(
         static_cast<std::uint32_t>(fenetre),
         [etat](const std::uint8_t* pixels, std::uint32_t largeur, std::uint32_t hauteur, std::size_t pas) {
-            ImageArriveeX11 arrivee(pixels, pas);
-            deposer_image(*etat, largeur, hauteur, arrivee);
+        ImageArriveeX11 arrivee(pixels, pas);
+        deposer_image(*etat, largeur, hauteur, arrivee);
         },
         [etat] { etat->fermee.store(true); });
     if (!sondage) {

@@ -68,8 +68,8 @@ public:
         boite.right = std::min<UINT>(largeur, source.Width);
         boite.bottom = std::min<UINT>(hauteur, source.Height);
         boite.back = 1;
-        contexte_->CopySubresourceRegion(static_cast<TextureD3D&>(destination).texture.get(), 0, 0, 0, 0,
-                                         source_, 0, &boite);
+        contexte_->CopySubresourceRegion(static_cast<TextureD3D&>(destination).texture.get(), 0, 0, 0, 0, source_, 0,
+                                         &boite);
     }
 
 private:

@@ -90,11 +90,10 @@ SondageX11::SondageX11(Cle, ConnexionX11 connexion, std::uint32_t fenetre, Depot
       fermeture_(std::move(fermeture)),
       periode_(periode.count() > 0 ? periode : periode_defaut) {}
 
-std::expected<std::unique_ptr<SondageX11>, commun::Erreur> SondageX11::demarrer(std::uint32_t fenetre,
-                                                                               DepotImage depot,
-                                                                               SignalFermeture fermeture,
-                                                                               std::chrono::nanoseconds periode,
-                                                                               const char* affichage) {
+std::expected<std::unique_ptr<SondageX11>, commun::Erreur> SondageX11::demarrer(std::uint32_t fenetre, DepotImage depot,
+                                                                                SignalFermeture fermeture,
+                                                                                std::chrono::nanoseconds periode,
+                                                                                const char* affichage) {
     auto connexion = ConnexionX11::ouvrir(affichage);
     if (!connexion) {
         return std::unexpected(connexion.error());
@@ -299,8 +298,9 @@ const std::uint8_t* SondageX11::lire(Zone z) {
     const std::size_t octets = static_cast<std::size_t>(z.largeur) * z.hauteur * 4;
     xcb_generic_error_t* brut = nullptr;
     if (shm_) {
-        const auto cookie = xcb_shm_get_image(c, fenetre_, static_cast<std::int16_t>(z.x), static_cast<std::int16_t>(z.y),
-                                              z.largeur, z.hauteur, ~0U, XCB_IMAGE_FORMAT_Z_PIXMAP, shm_->seg, 0);
+        const auto cookie =
+            xcb_shm_get_image(c, fenetre_, static_cast<std::int16_t>(z.x), static_cast<std::int16_t>(z.y), z.largeur,
+                              z.hauteur, ~0U, XCB_IMAGE_FORMAT_Z_PIXMAP, shm_->seg, 0);
         Reponse<xcb_shm_get_image_reply_t> reponse(xcb_shm_get_image_reply(c, cookie, &brut));
         Reponse<xcb_generic_error_t> erreur(brut);
         if (!reponse || reponse->size < octets || shm_->taille < octets) {

@@ -57,7 +57,6 @@ public:
                std::chrono::nanoseconds periode);
 
 private:
-
     void boucle();
     // One poll. False when the window is gone.
     bool saisir();

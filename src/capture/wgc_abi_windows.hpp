@@ -158,4 +158,4 @@ inline constexpr GUID iid_inspectable = vers_guid(iids::inspectable);
 
 // d3d11.dll: wraps a DXGI device as a runtime IDirect3DDevice (returned as IInspectable).
 extern "C" HRESULT __stdcall CreateDirect3D11DeviceFromDXGIDevice(IDXGIDevice* dxgiDevice,
-                                                                 IInspectable** graphicsDevice);
+                                                                  IInspectable** graphicsDevice);

@@ -28,7 +28,6 @@ namespace detail {
 class Decompresseur;
 }
 
-
 // An input file as its decompressed bytes, whatever its name: gzip (several
 // members included) and zstd (concatenated frames, skippable ones included) are
 // recognised by their magic bytes; anything else is passed through unchanged.

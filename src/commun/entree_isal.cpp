@@ -12,14 +12,14 @@ namespace {
 
 std::string raison(int code) {
     switch (code) {
-        case ISAL_INVALID_BLOCK: return "invalid deflate block";
-        case ISAL_INVALID_SYMBOL: return "invalid deflate symbol";
-        case ISAL_INVALID_LOOKBACK: return "invalid distance too far back";
-        case ISAL_INVALID_WRAPPER: return "invalid gzip header";
-        case ISAL_UNSUPPORTED_METHOD: return "unknown compression method";
-        case ISAL_INCORRECT_CHECKSUM: return "incorrect data or length check";
-        case ISAL_NEED_DICT: return "preset dictionary required";
-        default: return "inflate error " + std::to_string(code);
+    case ISAL_INVALID_BLOCK: return "invalid deflate block";
+    case ISAL_INVALID_SYMBOL: return "invalid deflate symbol";
+    case ISAL_INVALID_LOOKBACK: return "invalid distance too far back";
+    case ISAL_INVALID_WRAPPER: return "invalid gzip header";
+    case ISAL_UNSUPPORTED_METHOD: return "unknown compression method";
+    case ISAL_INCORRECT_CHECKSUM: return "incorrect data or length check";
+    case ISAL_NEED_DICT: return "preset dictionary required";
+    default: return "inflate error " + std::to_string(code);
     }
 }
 
@@ -57,13 +57,11 @@ public:
 
 private:
     std::unique_ptr<inflate_state> etat_;  // about 40 KiB of tables
-    bool drapeaux_lus_ = false;             // the current member's flags byte checked
+    bool drapeaux_lus_ = false;            // the current member's flags byte checked
 };
 
 }  // namespace
 
-std::expected<std::unique_ptr<Decompresseur>, std::string> decompresseur_gzip() {
-    return std::make_unique<GzipIsal>();
-}
+std::expected<std::unique_ptr<Decompresseur>, std::string> decompresseur_gzip() { return std::make_unique<GzipIsal>(); }
 
 }  // namespace commun::detail

@@ -32,8 +32,8 @@ std::filesystem::path dossier_temporaire() { return dossier_temporaire_windows()
 std::expected<FichierTemporaire, std::string> FichierTemporaire::creer(const std::filesystem::path& dossier) {
     static std::atomic<unsigned> compteur{0};
     for (;;) {
-        const std::wstring nom = L"calibrage-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(compteur++) + L".tmp";
+        const std::wstring nom =
+            L"calibrage-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(compteur++) + L".tmp";
         const std::filesystem::path chemin = dossier / nom;
         HANDLE h = CreateFileW(chemin.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

@@ -16,8 +16,6 @@ void installer_puits(Puits puits);
 void ecrire(Niveau niveau, std::string_view cible, std::string_view message);
 
 inline void erreur(std::string_view cible, std::string_view message) { ecrire(Niveau::erreur, cible, message); }
-inline void avertir(std::string_view cible, std::string_view message) {
-    ecrire(Niveau::avertissement, cible, message);
-}
+inline void avertir(std::string_view cible, std::string_view message) { ecrire(Niveau::avertissement, cible, message); }
 
 }  // namespace commun::journal

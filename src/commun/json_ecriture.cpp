@@ -13,8 +13,8 @@ void ajouter_flottant(std::string& sortie, double valeur) {
     }
     // Shortest round-trip digits in scientific form: [-]d[.ddd]e±XX.
     std::array<char, 40> tampon{};
-    const auto fin = std::to_chars(tampon.data(), tampon.data() + tampon.size(), valeur,
-                                   std::chars_format::scientific).ptr;
+    const auto fin =
+        std::to_chars(tampon.data(), tampon.data() + tampon.size(), valeur, std::chars_format::scientific).ptr;
     const char* p = tampon.data();
     if (*p == '-') {
         sortie += '-';

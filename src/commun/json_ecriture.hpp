@@ -52,7 +52,8 @@ private:
 // and lists by their own schemas.
 void ecrire(EcrivainJson& ecrivain, const Schema& schema, const void* enregistrement);
 
-template <class T> void ecrire(EcrivainJson& ecrivain, const Schema& schema, const T& enregistrement) {
+template <class T>
+void ecrire(EcrivainJson& ecrivain, const Schema& schema, const T& enregistrement) {
     ecrire(ecrivain, schema, static_cast<const void*>(&enregistrement));
 }
 

@@ -30,7 +30,8 @@ struct Flux {
 }  // namespace commun::json::detail
 
 namespace rapidjson {
-template <> struct StreamTraits<commun::json::detail::Flux> {
+template <>
+struct StreamTraits<commun::json::detail::Flux> {
     enum { copyOptimization = 1 };
 };
 }  // namespace rapidjson
@@ -176,8 +177,7 @@ std::string_view attendu(const Champ& c) {
 
 class Gestionnaire {
 public:
-    void preparer(const Schema& racine, void* objet, const std::vector<std::string_view>* jetons,
-                  bool echappements) {
+    void preparer(const Schema& racine, void* objet, const std::vector<std::string_view>* jetons, bool echappements) {
         echappements_ = echappements;
         racine_ = &racine;
         objet_racine_ = objet;
@@ -292,8 +292,8 @@ public:
             const std::string_view nom = champs[i].nom;
             if (nom.size() != n) continue;
             const char premier = nom[0];
-            const bool debut_ok = s[0] == premier ||
-                (majuscule && premier >= 'a' && premier <= 'z' && s[0] == premier - 'a' + 'A');
+            const bool debut_ok =
+                s[0] == premier || (majuscule && premier >= 'a' && premier <= 'z' && s[0] == premier - 'a' + 'A');
             if (!debut_ok || !memes_octets(s + 1, nom.data() + 1, n - 1)) continue;
             const std::uint64_t bit = std::uint64_t{1} << i;
             if ((cadre.vus & bit) != 0) {
@@ -384,9 +384,8 @@ public:
             return true;
         }
         if (cadre.index < cadre.schema->options.minimum_tableau) {
-            erreur_ = "invalid length " + std::to_string(cadre.index) + ", expected " +
-                std::string(cadre.schema->nom) + " with " +
-                std::to_string(cadre.schema->options.minimum_tableau) + " elements";
+            erreur_ = "invalid length " + std::to_string(cadre.index) + ", expected " + std::string(cadre.schema->nom) +
+                      " with " + std::to_string(cadre.schema->options.minimum_tableau) + " elements";
             return false;
         }
         return fermer_enregistrement();
@@ -404,8 +403,8 @@ private:
         const Schema* schema;  // nullptr: a list of records
         void* objet;
         const Champ* liste;
-        std::uint64_t vus;     // keys (or positions) already given
-        std::uint32_t index;   // array form: next position
+        std::uint64_t vus;    // keys (or positions) already given
+        std::uint32_t index;  // array form: next position
         bool tableau;
         std::uint32_t indice_cle = 0;  // where to start looking for the next key
     };
@@ -433,7 +432,7 @@ private:
         const auto n = cadre.schema->champs.size();
         if (cadre.index >= n) {
             erreur_ = "invalid length " + std::to_string(cadre.index + 1) + ", expected " +
-                std::string(cadre.schema->nom) + " with at most " + std::to_string(n) + " elements";
+                      std::string(cadre.schema->nom) + " with at most " + std::to_string(n) + " elements";
             return false;
         }
         cadre.vus |= std::uint64_t{1} << cadre.index;
@@ -601,9 +600,8 @@ void neutraliser_nombres(std::string& copie, std::string_view original, std::vec
             ++i;
         } else if (c == '-' || (c >= '0' && c <= '9')) {
             const std::size_t debut = i;
-            while (i < copie.size() &&
-                   ((copie[i] >= '0' && copie[i] <= '9') || copie[i] == '-' || copie[i] == '+' ||
-                    copie[i] == '.' || copie[i] == 'e' || copie[i] == 'E')) {
+            while (i < copie.size() && ((copie[i] >= '0' && copie[i] <= '9') || copie[i] == '-' || copie[i] == '+' ||
+                                        copie[i] == '.' || copie[i] == 'e' || copie[i] == 'E')) {
                 copie[i] = ' ';
                 ++i;
             }
@@ -673,8 +671,8 @@ std::expected<void, std::string> Lecteur::analyser(std::string_view texte, bool 
     }
     if (resultat.IsError()) {
         std::string message = resultat.Code() == rapidjson::kParseErrorTermination
-            ? e.gestionnaire.erreur()
-            : message_syntaxe(resultat.Code(), lu, resultat.Offset());
+                                  ? e.gestionnaire.erreur()
+                                  : message_syntaxe(resultat.Code(), lu, resultat.Offset());
         ajouter_position(message, lu, resultat.Offset());
         return std::unexpected(std::move(message));
     }

@@ -29,8 +29,8 @@ enum class Genre : std::uint8_t {
     i64,
     u64,
     f64,
-    enregistrement,   // a nested record with its own Schema
-    liste,            // std::vector of records with their own Schema
+    enregistrement,  // a nested record with its own Schema
+    liste,           // std::vector of records with their own Schema
 };
 
 struct Schema;
@@ -38,10 +38,10 @@ struct Schema;
 struct Champ {
     std::string_view nom;  // first form: the one named in messages and written
     Genre genre;
-    void* (*acces)(void* enregistrement);              // address of the member
-    const void* (*lire)(const void* enregistrement);   // the same, read-only
-    const Schema* sous_schema = nullptr;               // enregistrement, liste
-    void* (*ajouter)(void* liste) = nullptr;           // liste: appends a default element
+    void* (*acces)(void* enregistrement);             // address of the member
+    const void* (*lire)(const void* enregistrement);  // the same, read-only
+    const Schema* sous_schema = nullptr;              // enregistrement, liste
+    void* (*ajouter)(void* liste) = nullptr;          // liste: appends a default element
     // liste: element `i`, or null past the end.
     const void* (*element)(const void* liste, std::size_t i) = nullptr;
 };
@@ -61,15 +61,20 @@ struct Schema {
 };
 
 namespace detail {
-template <class M> struct membre;
-template <class C, class T> struct membre<T C::*> {
+template <class M>
+struct membre;
+template <class C, class T>
+struct membre<T C::*> {
     using classe = C;
     using type = T;
 };
-template <class T> struct est_vecteur : std::false_type {};
-template <class T, class A> struct est_vecteur<std::vector<T, A>> : std::true_type {};
+template <class T>
+struct est_vecteur : std::false_type {};
+template <class T, class A>
+struct est_vecteur<std::vector<T, A>> : std::true_type {};
 
-template <class T> constexpr Genre genre_de() {
+template <class T>
+constexpr Genre genre_de() {
     if constexpr (std::is_same_v<T, std::string>) return Genre::texte;
     else if constexpr (std::is_same_v<T, std::optional<std::string>>) return Genre::texte_optionnel;
     else if constexpr (std::is_same_v<T, bool>) return Genre::booleen;
@@ -81,7 +86,8 @@ template <class T> constexpr Genre genre_de() {
     else return Genre::enregistrement;
 }
 
-template <auto Membre> constexpr Champ champ_de(std::string_view nom, const Schema* sous_schema) {
+template <auto Membre>
+constexpr Champ champ_de(std::string_view nom, const Schema* sous_schema) {
     using M = membre<decltype(Membre)>;
     using C = typename M::classe;
     using T = typename M::type;
@@ -100,14 +106,16 @@ template <auto Membre> constexpr Champ champ_de(std::string_view nom, const Sche
 
 // A scalar member: std::string, std::optional<std::string>, bool, int32_t,
 // int64_t, uint64_t or double.
-template <auto Membre> constexpr Champ champ(std::string_view nom) {
+template <auto Membre>
+constexpr Champ champ(std::string_view nom) {
     constexpr Genre g = detail::genre_de<typename detail::membre<decltype(Membre)>::type>();
     static_assert(g != Genre::enregistrement && g != Genre::liste, "a nested record needs its schema");
     return detail::champ_de<Membre>(nom, nullptr);
 }
 
 // A nested record member, or a std::vector of records.
-template <auto Membre> constexpr Champ champ(std::string_view nom, const Schema& sous_schema) {
+template <auto Membre>
+constexpr Champ champ(std::string_view nom, const Schema& sous_schema) {
     constexpr Genre g = detail::genre_de<typename detail::membre<decltype(Membre)>::type>();
     static_assert(g == Genre::enregistrement || g == Genre::liste, "a scalar member takes no schema");
     return detail::champ_de<Membre>(nom, &sous_schema);

@@ -55,8 +55,9 @@ bool est_terminal(std::FILE* flux) {
 std::string texte_progression(std::uint64_t lus, std::uint64_t total, double secondes) {
     std::string texte = "lu " + quantite(lus);
     if (total > 0) {
-        const std::uint64_t pourcent = lus >= total ? 100 : static_cast<std::uint64_t>(
-                                                                 static_cast<double>(lus) * 100 / static_cast<double>(total));
+        const std::uint64_t pourcent =
+            lus >= total ? 100
+                         : static_cast<std::uint64_t>(static_cast<double>(lus) * 100 / static_cast<double>(total));
         texte += fmt::format(" sur {} ({} %)", quantite(total), pourcent);
     }
     if (secondes <= 0) return texte;

@@ -30,12 +30,12 @@ bool est_utf8_valide(std::string_view texte) {
             suite = 1;
         } else if (c >= 0xE0 && c <= 0xEF) {
             suite = 2;
-            if (c == 0xE0) bas = 0xA0;       // overlong
-            if (c == 0xED) haut = 0x9F;      // surrogates
+            if (c == 0xE0) bas = 0xA0;   // overlong
+            if (c == 0xED) haut = 0x9F;  // surrogates
         } else if (c >= 0xF0 && c <= 0xF4) {
             suite = 3;
-            if (c == 0xF0) bas = 0x90;       // overlong
-            if (c == 0xF4) haut = 0x8F;      // above U+10FFFF
+            if (c == 0xF0) bas = 0x90;   // overlong
+            if (c == 0xF4) haut = 0x8F;  // above U+10FFFF
         } else {
             return false;
         }
@@ -51,8 +51,7 @@ bool est_utf8_valide(std::string_view texte) {
 
 bool est_espace_unicode(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-        (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-        c == 0x3000;
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 namespace {

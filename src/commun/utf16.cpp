@@ -11,8 +11,7 @@ std::optional<std::string> utf8_depuis_utf16(std::u16string_view texte, Invalide
     sortie.reserve(texte.size());
     for (std::size_t i = 0; i < texte.size(); ++i) {
         const std::uint32_t u = texte[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < texte.size() && texte[i + 1] >= 0xDC00 &&
-            texte[i + 1] <= 0xDFFF) {
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < texte.size() && texte[i + 1] >= 0xDC00 && texte[i + 1] <= 0xDFFF) {
             utf8::ajouter(sortie, 0x10000 + ((u - 0xD800) << 10) + (texte[i + 1] - 0xDC00u));
             ++i;
         } else if (u >= 0xD800 && u <= 0xDFFF) {

@@ -106,18 +106,14 @@ Distribution distribution_triee(std::string_view metrique, std::uint64_t total, 
 namespace json = commun::json;
 
 constexpr json::Champ kChampsDistribution[] = {
-    json::champ<&Distribution::metrique>("metrique"),
-    json::champ<&Distribution::echantillons>("echantillons"),
-    json::champ<&Distribution::p001>("p001"),
-    json::champ<&Distribution::p01>("p01"),
-    json::champ<&Distribution::p05>("p05"),
-    json::champ<&Distribution::p50>("p50"),
-    json::champ<&Distribution::p95>("p95"),
-    json::champ<&Distribution::p99>("p99"),
+    json::champ<&Distribution::metrique>("metrique"), json::champ<&Distribution::echantillons>("echantillons"),
+    json::champ<&Distribution::p001>("p001"),         json::champ<&Distribution::p01>("p01"),
+    json::champ<&Distribution::p05>("p05"),           json::champ<&Distribution::p50>("p50"),
+    json::champ<&Distribution::p95>("p95"),           json::champ<&Distribution::p99>("p99"),
     json::champ<&Distribution::p999>("p999"),
 };
-constexpr json::Schema kSchemaDistribution = json::schema<Distribution>(
-    "struct Distribution", kChampsDistribution, {.cles_requises = true, .minimum_tableau = 9});
+constexpr json::Schema kSchemaDistribution = json::schema<Distribution>("struct Distribution", kChampsDistribution,
+                                                                        {.cles_requises = true, .minimum_tableau = 9});
 
 constexpr json::Champ kChampsRecommandations[] = {
     json::champ<&Recommandations::snapVitesseDegS>("snapVitesseDegS"),
@@ -138,8 +134,8 @@ constexpr json::Champ kChampsRapport[] = {
     json::champ<&RapportCalibration::recommandations>("recommandations", kSchemaRecommandations),
     json::champ<&RapportCalibration::avertissement>("avertissement"),
 };
-constexpr json::Schema kSchemaRapport = json::schema<RapportCalibration>(
-    "struct RapportCalibration", kChampsRapport, {.cles_requises = true, .minimum_tableau = 7});
+constexpr json::Schema kSchemaRapport = json::schema<RapportCalibration>("struct RapportCalibration", kChampsRapport,
+                                                                         {.cles_requises = true, .minimum_tableau = 7});
 
 void ecrire_distribution(json::EcrivainJson& w, const Distribution& d) {
     w.debut_objet();
@@ -148,7 +144,7 @@ void ecrire_distribution(json::EcrivainJson& w, const Distribution& d) {
     w.cle("echantillons");
     w.naturel(d.echantillons);
     const std::pair<std::string_view, double> valeurs[] = {
-        {"p001", d.p001}, {"p01", d.p01}, {"p05", d.p05}, {"p50", d.p50},
+        {"p001", d.p001}, {"p01", d.p01}, {"p05", d.p05},   {"p50", d.p50},
         {"p95", d.p95},   {"p99", d.p99}, {"p999", d.p999},
     };
     for (const auto& [cle, v] : valeurs) {
@@ -327,9 +323,9 @@ public:
         std::size_t octets() const override {
             const EchantillonsMetriques& e = r.echantillons;
             return sizeof(*this) + (r.refus ? r.refus->capacity() : 0) +
-                sizeof(double) * (e.visibleAngularVelocityDegPerSec.capacity() +
-                                  e.absAngularAccelerationDegPerSec2.capacity() +
-                                  e.visibilityToActionReactionMs.capacity() + e.movingVisibleTargetErrorDeg.capacity());
+                   sizeof(double) *
+                       (e.visibleAngularVelocityDegPerSec.capacity() + e.absAngularAccelerationDegPerSec2.capacity() +
+                        e.visibilityToActionReactionMs.capacity() + e.movingVisibleTargetErrorDeg.capacity());
         }
     };
 
@@ -370,7 +366,7 @@ private:
     std::uint64_t places() const {
         const EchantillonsMetriques& e = calibration.echantillons;
         return e.visibleAngularVelocityDegPerSec.capacity() + e.absAngularAccelerationDegPerSec2.capacity() +
-            e.visibilityToActionReactionMs.capacity() + e.movingVisibleTargetErrorDeg.capacity();
+               e.visibilityToActionReactionMs.capacity() + e.movingVisibleTargetErrorDeg.capacity();
     }
 
     mutable std::atomic<bool> refus_vu_{false};

@@ -100,11 +100,11 @@ ResultatLotCalibration calibrer_lot(const LotCompact& lot, Atelier& atelier);
 // from consecutive runs of batches add up to the one made from all of them; written out, it is a
 // partial result (partiel.hpp).
 struct AccumulateurCalibration {
-    std::uint64_t matchs = 0;           // valid batches before the refusal
-    std::uint64_t trames = 0;           // their frames
-    std::optional<std::string> refus;   // the first refusal
-    EchantillonsMetriques echantillons; // their samples, in batch order
-    std::vector<std::string> sources;   // the telemetry files it was made from, when it was made from files
+    std::uint64_t matchs = 0;            // valid batches before the refusal
+    std::uint64_t trames = 0;            // their frames
+    std::optional<std::string> refus;    // the first refusal
+    EchantillonsMetriques echantillons;  // their samples, in batch order
+    std::vector<std::string> sources;    // the telemetry files it was made from, when it was made from files
 
     void ajouter(ResultatLotCalibration&& lot);
     // The batches of `suite` follow those already added.
@@ -118,8 +118,7 @@ std::expected<RapportCalibration, std::string> rapport_calibration(AccumulateurC
 
 // Every batch through one AccumulateurCalibration. Errors: "au moins un match propre est requis", or the
 // first invalid batch's "lot de calibration invalide <matchId> : <errors joined by "; ">".
-std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const LotTrames> lots,
-                                                             std::string_view cohorte);
+std::expected<RapportCalibration, std::string> calibrer_lots(std::span<const LotTrames> lots, std::string_view cohorte);
 
 // The batches of the files, read by traiter_fichiers, through one AccumulateurCalibration in the order
 // calibrer_lots takes them; a calibration partial among the files counts as the batches it was made from,

@@ -104,7 +104,7 @@ public:
             std::size_t n = sizeof(*this);
             if (ligne) {
                 n += ligne->matchId.capacity() + ligne->joueurId.capacity() + ligne->niveau.capacity() +
-                    ligne->categories.capacity() * sizeof(std::string);
+                     ligne->categories.capacity() * sizeof(std::string);
             }
             return n;
         }
@@ -140,7 +140,7 @@ public:
         for (std::size_t k = debut; k < controle.lignes.size(); ++k) {
             const LigneControle& l = controle.lignes[k];
             octets += l.matchId.capacity() + l.joueurId.capacity() + l.niveau.capacity() +
-                l.categories.capacity() * sizeof(std::string);
+                      l.categories.capacity() * sizeof(std::string);
         }
         return octets;
     }

@@ -28,7 +28,7 @@ struct RapportControle {
     std::uint64_t matchs = 0;  // analysed successfully, = lignes.size()
     std::uint64_t invalides = 0;
     std::uint64_t reviewOuPlus = 0;
-    double tauxReviewOuPlus = 0.0;  // 0 when no match was analysed
+    double tauxReviewOuPlus = 0.0;      // 0 when no match was analysed
     std::vector<LigneControle> lignes;  // score descending, ties in batch order
 };
 

@@ -24,8 +24,7 @@ constexpr j::Champ champs_vec3[] = {
     j::champ<&Vec3::y>("y"),
     j::champ<&Vec3::z>("z"),
 };
-constexpr auto schema_vec3 =
-    j::schema<Vec3>("struct Vec3", champs_vec3, {.cles_requises = true, .minimum_tableau = 3});
+constexpr auto schema_vec3 = j::schema<Vec3>("struct Vec3", champs_vec3, {.cles_requises = true, .minimum_tableau = 3});
 
 using J = JoueurInstantane;
 constexpr j::Champ champs_joueur[] = {
@@ -143,7 +142,7 @@ public:
     }
 
     bool contient(std::string_view id) const {
-        std::size_t i = std::hash<std::string_view>{}(id) & masque_;
+        std::size_t i = std::hash<std::string_view>{}(id)&masque_;
         for (; cases_[i] != nullptr; i = (i + 1) & masque_) {
             if (*cases_[i] == id) return true;
         }
@@ -269,8 +268,7 @@ TrameTelemetrie convertir_instantane(const Instantane& instantane, EtatConversio
     return trame;
 }
 
-std::expected<BilanConversion, std::string> convertir_flux(commun::SourceOctets& entree,
-                                                           commun::SortieOctets& sortie) {
+std::expected<BilanConversion, std::string> convertir_flux(commun::SourceOctets& entree, commun::SortieOctets& sortie) {
     commun::LecteurLignes lignes(entree);
     j::Lecteur lecteur;
     std::map<std::pair<std::string, std::string>, EtatConversion> etats;

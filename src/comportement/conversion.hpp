@@ -89,7 +89,6 @@ TrameTelemetrie convertir_instantane(const Instantane& instantane, EtatConversio
 // Converts a JSON Lines stream of snapshots into frame lines, with fresh
 // per-player states. Errors: the read error's description, "ligne N : " +
 // the JSON reader's message, or the write error's description.
-std::expected<BilanConversion, std::string> convertir_flux(commun::SourceOctets& entree,
-                                                           commun::SortieOctets& sortie);
+std::expected<BilanConversion, std::string> convertir_flux(commun::SourceOctets& entree, commun::SortieOctets& sortie);
 
 }  // namespace comportement

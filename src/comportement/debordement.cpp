@@ -133,9 +133,8 @@ private:
 
 }  // namespace
 
-std::expected<Debordement, std::string> Debordement::creer(const std::filesystem::path& dossier,
-                                                           std::size_t partitions, std::size_t tampon,
-                                                           std::uint32_t niveau) {
+std::expected<Debordement, std::string> Debordement::creer(const std::filesystem::path& dossier, std::size_t partitions,
+                                                           std::size_t tampon, std::uint32_t niveau) {
     Debordement d(dossier, std::max<std::size_t>(tampon, 4096), niveau);
     d.partitions_.reserve(partitions);
     for (std::size_t p = 0; p < partitions; ++p) {
@@ -151,8 +150,8 @@ std::string Debordement::erreur(const std::string& description) const {
 }
 
 std::size_t Debordement::partition_de(std::string_view matchId, std::string_view playerId) const {
-    std::uint64_t h = empreinte(matchId) ^ (empreinte(playerId) * 0x9e3779b97f4a7c15ULL) ^
-        ((niveau_ + 1) * 0xc2b2ae3d27d4eb4fULL);
+    std::uint64_t h =
+        empreinte(matchId) ^ (empreinte(playerId) * 0x9e3779b97f4a7c15ULL) ^ ((niveau_ + 1) * 0xc2b2ae3d27d4eb4fULL);
     h = (h ^ (h >> 31)) * 0xbf58476d1ce4e5b9ULL;
     h ^= h >> 29;
     return static_cast<std::size_t>(h % partitions_.size());
@@ -239,7 +238,7 @@ std::expected<void, std::string> Debordement::terminer() {
 
 std::size_t Debordement::octets() const {
     std::size_t n = sizeof(*this) + bloc_.capacity() + marques_.capacity() * sizeof(marques_[0]) +
-        locaux_.capacity() * sizeof(std::uint32_t);
+                    locaux_.capacity() * sizeof(std::uint32_t);
     for (const Partition& p : partitions_) n += sizeof(Partition) + p.tampon.capacity();
     return n;
 }

@@ -20,9 +20,8 @@ class Debordement {
 public:
     // `partitions` files in `dossier`, each written through a buffer of `tampon` bytes; `niveau` picks the
     // hash (a partition spread again uses the next level's). Errors: "<dossier> : <description>".
-    static std::expected<Debordement, std::string> creer(const std::filesystem::path& dossier,
-                                                         std::size_t partitions, std::size_t tampon,
-                                                         std::uint32_t niveau = 0);
+    static std::expected<Debordement, std::string> creer(const std::filesystem::path& dossier, std::size_t partitions,
+                                                         std::size_t tampon, std::uint32_t niveau = 0);
 
     // Frames that follow, in line order, those already written.
     std::expected<void, std::string> ajouter(const MorceauLu& morceau);
@@ -41,8 +40,7 @@ public:
     std::expected<ReserveTrames, std::string> charger(std::size_t p);
     // Partition p spread over `n` new partitions by the next level's hash, and dropped; nothing (partition
     // p kept) when it holds a single batch.
-    std::expected<std::optional<Debordement>, std::string> repartir(std::size_t p, std::size_t n,
-                                                                    std::size_t tampon);
+    std::expected<std::optional<Debordement>, std::string> repartir(std::size_t p, std::size_t n, std::size_t tampon);
 
 private:
     struct Partition {
@@ -62,9 +60,9 @@ private:
     std::size_t capacite_;
     std::uint32_t niveau_;
     std::vector<Partition> partitions_;
-    std::string bloc_;                                        // one block being encoded
+    std::string bloc_;                                              // one block being encoded
     std::vector<std::pair<std::uint32_t, std::uint32_t>> marques_;  // text index -> (epoch, index in block)
-    std::vector<std::uint32_t> locaux_;                       // texts of the block, in block order
+    std::vector<std::uint32_t> locaux_;                             // texts of the block, in block order
     std::uint32_t epoque_ = 0;
 };
 

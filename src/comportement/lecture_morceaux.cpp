@@ -102,8 +102,8 @@ MorceauLu LecteurMorceaux::lire(std::string_view octets) {
     return m;
 }
 
-void ReserveTrames::ajouter(std::string_view matchId, std::string_view playerId,
-                            std::span<const TrameCompacte> trames, std::span<const std::uint32_t> traduction) {
+void ReserveTrames::ajouter(std::string_view matchId, std::string_view playerId, std::span<const TrameCompacte> trames,
+                            std::span<const std::uint32_t> traduction) {
     auto it = groupes_.find(CleVue{matchId, playerId});
     if (it == groupes_.end()) {
         it = groupes_.emplace(Cle{std::string(matchId), std::string(playerId)}, GroupeCompact{}).first;

@@ -89,7 +89,8 @@ public:
     bool vide() const { return groupes_.empty(); }
 
     // f(matchId, playerId, const GroupeCompact&) per batch, in key order.
-    template <class F> void pour_chaque_lot(F&& f) const {
+    template <class F>
+    void pour_chaque_lot(F&& f) const {
         for (const auto& [cle, g] : groupes_) f(cle.matchId, cle.playerId, g);
     }
 
@@ -107,7 +108,8 @@ private:
     };
     struct Ordre {
         using is_transparent = void;
-        template <class A, class B> bool operator()(const A& a, const B& b) const {
+        template <class A, class B>
+        bool operator()(const A& a, const B& b) const {
             const int c = std::string_view(a.matchId).compare(b.matchId);
             return c < 0 || (c == 0 && std::string_view(a.playerId).compare(b.playerId) < 0);
         }

@@ -196,8 +196,8 @@ public:
         const std::uint32_t commande = lire_u32(e + 12);
         longueur_ = lire_u64(e + 16);
         if (version != kVersionPartiel) {
-            return std::unexpected(fmt::format("résultat partiel de version {} inconnue (ce programme lit la version {})",
-                                               version, kVersionPartiel));
+            return std::unexpected(fmt::format(
+                "résultat partiel de version {} inconnue (ce programme lit la version {})", version, kVersionPartiel));
         }
         if (commande != static_cast<std::uint32_t>(CommandePartiel::calibrer) &&
             commande != static_cast<std::uint32_t>(CommandePartiel::controler)) {
@@ -214,7 +214,8 @@ public:
             return std::unexpected(fmt::format("{} ({} octets sur {} annoncés)", kTronque, *taille_, longueur_));
         }
         if (taille_ && *taille_ > longueur_) {
-            return std::unexpected(fmt::format("résultat partiel invalide ({} octets pour {} annoncés)", *taille_, longueur_));
+            return std::unexpected(
+                fmt::format("résultat partiel invalide ({} octets pour {} annoncés)", *taille_, longueur_));
         }
         fin_corps_ = longueur_ - kQueue;
 
@@ -243,7 +244,8 @@ public:
         }
         if (probleme_) return std::unexpected(*probleme_);
         if (!taille_ && disponibles(1)) {
-            return std::unexpected(fmt::format("résultat partiel invalide (plus long que les {} octets annoncés)", longueur_));
+            return std::unexpected(
+                fmt::format("résultat partiel invalide (plus long que les {} octets annoncés)", longueur_));
         }
         if (fatal_) return std::unexpected(*fatal_);
         return {};
@@ -500,15 +502,15 @@ private:
 
 bool est_partiel(std::span<const char> debut) {
     return debut.size() >= kSignaturePartiel.size() &&
-        std::equal(kSignaturePartiel.begin(), kSignaturePartiel.end(), debut.begin());
+           std::equal(kSignaturePartiel.begin(), kSignaturePartiel.end(), debut.begin());
 }
 
 bool memes_seuils_partiel(const EngineThresholds& a, const EngineThresholds& b) {
     const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
     return bits(a.aimSnapMinVelocityDegPerSec) == bits(b.aimSnapMinVelocityDegPerSec) &&
-        bits(a.aimSnapMinAccelDegPerSec2) == bits(b.aimSnapMinAccelDegPerSec2) &&
-        a.reactionVeryFastMs == b.reactionVeryFastMs && a.reactionSuspectMs == b.reactionSuspectMs &&
-        bits(a.trackingExcellentErrorDeg) == bits(b.trackingExcellentErrorDeg);
+           bits(a.aimSnapMinAccelDegPerSec2) == bits(b.aimSnapMinAccelDegPerSec2) &&
+           a.reactionVeryFastMs == b.reactionVeryFastMs && a.reactionSuspectMs == b.reactionSuspectMs &&
+           bits(a.trackingExcellentErrorDeg) == bits(b.trackingExcellentErrorDeg);
 }
 
 std::expected<void, std::string> ecrire_partiel_calibration(commun::SortieOctets& sortie,
@@ -541,7 +543,8 @@ std::expected<void, std::string> ecrire_partiel_calibration(commun::SortieOctets
     return w.terminer();
 }
 
-std::expected<void, std::string> ecrire_partiel_controle(commun::SortieOctets& sortie, const AccumulateurControle& controle,
+std::expected<void, std::string> ecrire_partiel_controle(commun::SortieOctets& sortie,
+                                                         const AccumulateurControle& controle,
                                                          const std::optional<EngineThresholds>& seuils) {
     std::uint64_t longueur = kEntete + octets_sources(controle.sources) + 1 + std::uint64_t{5} * 8 + 8 + 8 + kQueue;
     for (const LigneControle& l : controle.lignes) longueur += kLigneMinimum + l.matchId.size() + l.joueurId.size();
@@ -609,7 +612,8 @@ ComptesPartiel& ComptesPartiel::operator+=(const ComptesPartiel& autre) {
 }
 
 ComptesPartiel& ComptesPartiel::operator-=(const ComptesPartiel& autre) {
-    for (std::size_t k = 0; k < echantillons.size(); ++k) echantillons[k] -= std::min(echantillons[k], autre.echantillons[k]);
+    for (std::size_t k = 0; k < echantillons.size(); ++k)
+        echantillons[k] -= std::min(echantillons[k], autre.echantillons[k]);
     lignes -= std::min(lignes, autre.lignes);
     return *this;
 }

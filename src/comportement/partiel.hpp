@@ -48,7 +48,8 @@ std::expected<void, std::string> ecrire_partiel_calibration(commun::SortieOctets
                                                             const AccumulateurCalibration& calibration);
 // A control run's partial: its sources, the thresholds it ran with (none: its --rapport could not be read,
 // nothing was analysed), invalid batches and lines in batch order.
-std::expected<void, std::string> ecrire_partiel_controle(commun::SortieOctets& sortie, const AccumulateurControle& controle,
+std::expected<void, std::string> ecrire_partiel_controle(commun::SortieOctets& sortie,
+                                                         const AccumulateurControle& controle,
                                                          const std::optional<EngineThresholds>& seuils);
 
 // `ecrire` into a file beside `chemin` under a temporary name, renamed to `chemin` once complete: a process
@@ -85,12 +86,12 @@ private:
 
 // Where a partial's contents go as it is read. What is null is read and checked, not kept.
 struct DestinationPartiel {
-    std::optional<CommandePartiel> commande;        // the command it must be of; none: either
-    std::vector<std::string>* sources = nullptr;    // the telemetry files it stands for
+    std::optional<CommandePartiel> commande;         // the command it must be of; none: either
+    std::vector<std::string>* sources = nullptr;     // the telemetry files it stands for
     AccumulateurCalibration* calibration = nullptr;  // its batches after those already there
     AccumulateurControle* controle = nullptr;
     std::optional<EngineThresholds>* seuils = nullptr;  // a control partial's thresholds
-    ComptesPartiel apres{};  // room to leave in the lists for partials read later
+    ComptesPartiel apres{};                             // room to leave in the lists for partials read later
 };
 
 // Reads a partial from its first byte, streaming: each list is given its room from its stated count, then

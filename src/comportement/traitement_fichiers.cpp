@@ -68,7 +68,8 @@ std::expected<bool, std::string> partiel_ouvert(commun::Entree& entree, SourceEn
 // The bytes of the file consumed, told to the progress line as a partial is read.
 class SourceSuivie final : public commun::SourceOctets {
 public:
-    SourceSuivie(commun::SourceOctets& source, const commun::Entree& entree, const ReglagesLecture& r, std::uint64_t vus)
+    SourceSuivie(commun::SourceOctets& source, const commun::Entree& entree, const ReglagesLecture& r,
+                 std::uint64_t vus)
         : source_(source), entree_(entree), r_(r), vus_(vus) {}
     std::expected<std::size_t, std::string> lire(std::span<char> tampon) override {
         auto n = source_.lire(tampon);
@@ -89,8 +90,8 @@ private:
 
 // A partial among the files: to the traitement, or only checked without one. Returns the memory it holds.
 std::expected<std::uint64_t, std::string> lire_partiel_pour(Traitement* t, std::size_t fichier, SourceEntamee& source,
-                                                             commun::Entree& entree, const ReglagesLecture& r,
-                                                             std::uint64_t vus, const std::string& chemin) {
+                                                            commun::Entree& entree, const ReglagesLecture& r,
+                                                            std::uint64_t vus, const std::string& chemin) {
     SourceSuivie suivie(source, entree, r, vus);
     std::expected<std::uint64_t, std::string> lu = 0;
     if (t != nullptr) {
@@ -126,9 +127,10 @@ std::uint64_t memoire_partition(std::uint64_t octets) { return octets + octets /
 // A spill sized for a file whose frames would take about `estimation` bytes, to be read back in pieces
 // of about `piece` bytes, with write buffers that together take a small share of the budget.
 std::expected<Debordement, std::string> creer_debordement(const ReglagesLecture& r, std::uint64_t estimation,
-                                                         std::uint64_t piece) {
+                                                          std::uint64_t piece) {
     piece = std::max<std::uint64_t>(piece, 1 << 20);
-    const auto partitions = static_cast<std::size_t>(std::clamp<std::uint64_t>((estimation + piece - 1) / piece, 4, 256));
+    const auto partitions =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>((estimation + piece - 1) / piece, 4, 256));
     const auto tampon =
         static_cast<std::size_t>(std::clamp<std::uint64_t>(r.budget / 8 / partitions, 4096, std::uint64_t{1} << 20));
     return Debordement::creer(r.dossier_temporaire, partitions, tampon);
@@ -142,7 +144,8 @@ std::size_t tampon_sous_partitions(const ReglagesLecture& r) {
 // for a compressed file, as its size).
 std::uint64_t estimation_fichier(std::uint64_t tenu, std::uint64_t lus, std::uint64_t taille) {
     if (lus == 0 || taille <= lus) return tenu * 2;
-    return static_cast<std::uint64_t>(static_cast<double>(tenu) * static_cast<double>(taille) / static_cast<double>(lus));
+    return static_cast<std::uint64_t>(static_cast<double>(tenu) * static_cast<double>(taille) /
+                                      static_cast<double>(lus));
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -304,7 +307,9 @@ private:
             Tache tache;
             {
                 std::unique_lock l(m_);
-                cv_.wait(l, [&] { return fin_ || std::any_of(files_.begin(), files_.end(), [](auto& f) { return !f.empty(); }); });
+                cv_.wait(l, [&] {
+                    return fin_ || std::any_of(files_.begin(), files_.end(), [](auto& f) { return !f.empty(); });
+                });
                 auto file = std::find_if(files_.begin(), files_.end(), [](auto& f) { return !f.empty(); });
                 if (file == files_.end()) return;
                 tache = std::move(file->front());
@@ -390,7 +395,7 @@ private:
         std::unique_ptr<commun::Decoupeur> decoupeur;  // the reading task's
         // A partial result: opened by the reading task, read when its turn to be handed over comes.
         bool partiel = false;
-        std::uint64_t vus = 0;                         // the reading task's: file bytes told to the progress
+        std::uint64_t vus = 0;  // the reading task's: file bytes told to the progress
         std::uint64_t taille = 0;
         std::uint64_t octets_lus = 0;
         // Reading: chunks are numbered as they are cut and added back in that order.
@@ -407,8 +412,8 @@ private:
         std::uint64_t lignes = 0;
         ReserveTrames reserve;
         std::vector<std::unique_ptr<Debordement>> debordements;  // the file's, then partitions spread again
-        std::uint64_t tenu = 0;  // of the budget, for the reserve or the spill
-        bool lu = false;         // every line read without error
+        std::uint64_t tenu = 0;                                  // of the budget, for the reserve or the spill
+        bool lu = false;                                         // every line read without error
         // Analysis.
         std::vector<ReserveTrames::Lot> lots;
         std::vector<std::unique_ptr<Resultat>> resultats;  // per batch, in key order
@@ -484,7 +489,8 @@ private:
                 f.partitions.pop_front();
                 utilise_ += place;
                 ++partitions_actives_;
-                pool_.soumettre(kAnalyse, [this, i, q, place](std::size_t fil) { traiter_partition(fil, i, q, place); });
+                pool_.soumettre(kAnalyse,
+                                [this, i, q, place](std::size_t fil) { traiter_partition(fil, i, q, place); });
             }
         }
     }
@@ -492,7 +498,8 @@ private:
     void valider_plus_tard(std::size_t i) {
         Fichier& f = fichiers_[i];
         if (f.validation_active) return;
-        const bool a_faire = f.deborder || f.prets.contains(f.valides) || (f.lecture_finie && f.valides == f.lus && !f.lu);
+        const bool a_faire =
+            f.deborder || f.prets.contains(f.valides) || (f.lecture_finie && f.valides == f.lus && !f.lu);
         if (!a_faire) return;
         f.validation_active = true;
         pool_.soumettre(kUrgent, [this, i](std::size_t) { valider(i); });
@@ -873,9 +880,9 @@ private:
     std::mutex m_;
     std::condition_variable cv_;  // the calling thread waits on it
     std::vector<Fichier> fichiers_;
-    std::size_t ouverts_ = 0;  // files whose reading has started
+    std::size_t ouverts_ = 0;   // files whose reading has started
     std::size_t lecteurs_max_;  // files read at once
-    std::size_t livres_ = 0;   // files whose results were handed over
+    std::size_t livres_ = 0;    // files whose results were handed over
     std::uint64_t utilise_ = 0;
     std::uint64_t permanent_ = 0;  // results: kept until the end
     std::size_t partitions_actives_ = 0;

@@ -51,7 +51,8 @@ public:
     // its place among the batches, on the calling thread. `fichier`: its index among the paths; `taille`:
     // the file's size, when known. Returns the memory it added to what is kept; the error is the text after
     // "<chemin> : ".
-    virtual std::expected<std::uint64_t, std::string> recevoir_partiel(std::size_t fichier, commun::SourceOctets& source,
+    virtual std::expected<std::uint64_t, std::string> recevoir_partiel(std::size_t fichier,
+                                                                       commun::SourceOctets& source,
                                                                        std::optional<std::uint64_t> taille) = 0;
     // False: the files are only checked, their batches neither analysed nor handed over (partials still
     // come to recevoir_partiel).

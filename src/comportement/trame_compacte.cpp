@@ -57,7 +57,7 @@ std::uint32_t TableTextes::indice(std::string_view t) {
 
 std::size_t TableTextes::octets() const {
     return sizeof(*this) + octets_.capacity() + entrees_.capacity() * sizeof(Entree) +
-        cases_.capacity() * sizeof(std::uint32_t);
+           cases_.capacity() * sizeof(std::uint32_t);
 }
 
 TrameCompacte compacter(const TrameTelemetrie& t, TableTextes& textes) {

@@ -54,7 +54,7 @@ struct TrameCompacte {
     double acquisitionConfidence;
     std::int32_t mouseDx;
     std::int32_t mouseDy;
-    std::uint32_t targetId;         // in the table; meaningful when aCible
+    std::uint32_t targetId;  // in the table; meaningful when aCible
     std::uint32_t weaponId;
     std::uint32_t acquisitionMode;  // meaningful when aMode
     bool targetVisible : 1;
@@ -81,7 +81,8 @@ public:
     std::size_t octets() const;  // memory held
 
     // f(std::span<const TrameCompacte>) for each block, in line order.
-    template <class F> void pour_chaque_bloc(F&& f) const {
+    template <class F>
+    void pour_chaque_bloc(F&& f) const {
         for (const Bloc& b : blocs_) f(std::span<const TrameCompacte>(b.trames.get(), b.taille));
     }
 

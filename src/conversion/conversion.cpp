@@ -25,8 +25,8 @@ Placement calculer_placement(std::uint32_t in_w, std::uint32_t in_h, std::uint32
 ParametresConversion parametres_conversion(std::uint32_t in_w, std::uint32_t in_h, std::uint32_t out_w,
                                            std::uint32_t out_h, std::uint32_t images_par_seconde,
                                            std::uint32_t nombre_sorties) {
-    return ParametresConversion{in_w, in_h, out_w, out_h, images_par_seconde, nombre_sorties,
-                                calculer_placement(in_w, in_h, out_w, out_h)};
+    return ParametresConversion{
+        in_w, in_h, out_w, out_h, images_par_seconde, nombre_sorties, calculer_placement(in_w, in_h, out_w, out_h)};
 }
 
 ConvertisseurNv12::ConvertisseurNv12(std::unique_ptr<MoteurNv12> moteur)

@@ -40,13 +40,9 @@ SurfaceNv12Cpu::SurfaceNv12Cpu(std::uint32_t largeur, std::uint32_t hauteur)
     }
 }
 
-SurfaceNv12Cpu::~SurfaceNv12Cpu() {
-    av_buffer_unref(&tampon_);
-}
+SurfaceNv12Cpu::~SurfaceNv12Cpu() { av_buffer_unref(&tampon_); }
 
-std::uint8_t* SurfaceNv12Cpu::donnees() const {
-    return tampon_->data;
-}
+std::uint8_t* SurfaceNv12Cpu::donnees() const { return tampon_->data; }
 
 void SurfaceNv12Cpu::remplir_noir() {
     std::memset(luma(), 16, pas_ * hauteur_);
@@ -68,17 +64,11 @@ bool SurfaceNv12Cpu::rendre_inscriptible() {
     return true;
 }
 
-AVBufferRef* SurfaceNv12Cpu::referencer() const {
-    return av_buffer_ref(tampon_);
-}
+AVBufferRef* SurfaceNv12Cpu::referencer() const { return av_buffer_ref(tampon_); }
 
-void MoteurSws::LibererSws::operator()(SwsContext* c) const {
-    sws_freeContext(c);
-}
+void MoteurSws::LibererSws::operator()(SwsContext* c) const { sws_freeContext(c); }
 
-void MoteurSws::LibererAv::operator()(std::uint8_t* p) const {
-    av_free(p);
-}
+void MoteurSws::LibererAv::operator()(std::uint8_t* p) const { av_free(p); }
 
 std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> MoteurSws::creer(const ParametresConversion& parametres) {
     const std::uint32_t in_w = parametres.largeur_entree;

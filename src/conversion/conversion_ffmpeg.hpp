@@ -70,8 +70,7 @@ public:
     std::expected<void, commun::Erreur> convertir(std::size_t indice) override;
 
     // Converts `bgra` (rows `pas` bytes apart, input size) into surface `indice`.
-    std::expected<void, commun::Erreur> convertir_pixels(std::size_t indice, const std::uint8_t* bgra,
-                                                         std::size_t pas);
+    std::expected<void, commun::Erreur> convertir_pixels(std::size_t indice, const std::uint8_t* bgra, std::size_t pas);
 
     Placement placement() const { return placement_; }
 
@@ -84,9 +83,9 @@ public:
 private:
     // Builds the ring of black surfaces.
     static std::expected<std::unique_ptr<MoteurSws>, commun::Erreur> creer_sorties(std::unique_ptr<MoteurSws> m,
-                                                                                  std::uint32_t out_w,
-                                                                                  std::uint32_t out_h,
-                                                                                  std::uint32_t nombre);
+                                                                                   std::uint32_t out_w,
+                                                                                   std::uint32_t out_h,
+                                                                                   std::uint32_t nombre);
 
     struct LibererSws {
         void operator()(SwsContext* c) const;

@@ -41,8 +41,8 @@ public:
         description.ViewDimension = D3D11_VPIV_DIMENSION_TEXTURE2D;
         description.Texture2D.MipSlice = 0;
         description.Texture2D.ArraySlice = 0;
-        if (HRESULT hr = video_->CreateVideoProcessorInputView(texture.texture.get(), enumerateur_.get(),
-                                                               &description, vue_entree_.put());
+        if (HRESULT hr = video_->CreateVideoProcessorInputView(texture.texture.get(), enumerateur_.get(), &description,
+                                                               vue_entree_.put());
             FAILED(hr)) {
             return std::unexpected(commun::erreur_hresult(hr));
         }
@@ -60,8 +60,8 @@ public:
         flux.PastFrames = 0;
         flux.FutureFrames = 0;
         flux.pInputSurface = vue_entree_.get();
-        if (HRESULT hr = contexte_video_->VideoProcessorBlt(processeur_.get(), sorties_.at(indice)->vue.get(), 0, 1,
-                                                           &flux);
+        if (HRESULT hr =
+                contexte_video_->VideoProcessorBlt(processeur_.get(), sorties_.at(indice)->vue.get(), 0, 1, &flux);
             FAILED(hr)) {
             return std::unexpected(commun::erreur_hresult(hr));
         }
@@ -120,8 +120,7 @@ std::expected<std::unique_ptr<MoteurNv12>, Erreur> creer_moteur_nv12(capture::Pe
     contenu.OutputWidth = p.largeur_sortie;
     contenu.OutputHeight = p.hauteur_sortie;
     contenu.Usage = D3D11_VIDEO_USAGE_PLAYBACK_NORMAL;
-    if (HRESULT hr = moteur->video_->CreateVideoProcessorEnumerator(&contenu, moteur->enumerateur_.put());
-        FAILED(hr)) {
+    if (HRESULT hr = moteur->video_->CreateVideoProcessorEnumerator(&contenu, moteur->enumerateur_.put()); FAILED(hr)) {
         return echec(hr);
     }
     if (!moteur->enumerateur_) {
@@ -177,9 +176,8 @@ std::expected<std::unique_ptr<MoteurNv12>, Erreur> creer_moteur_nv12(capture::Pe
         D3D11_VIDEO_PROCESSOR_OUTPUT_VIEW_DESC vue{};
         vue.ViewDimension = D3D11_VPOV_DIMENSION_TEXTURE2D;
         vue.Texture2D.MipSlice = 0;
-        if (HRESULT hr = moteur->video_->CreateVideoProcessorOutputView(sortie->texture.get(),
-                                                                        moteur->enumerateur_.get(), &vue,
-                                                                        sortie->vue.put());
+        if (HRESULT hr = moteur->video_->CreateVideoProcessorOutputView(
+                sortie->texture.get(), moteur->enumerateur_.get(), &vue, sortie->vue.put());
             FAILED(hr)) {
             return echec(hr);
         }

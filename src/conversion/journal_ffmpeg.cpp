@@ -26,9 +26,9 @@ void rappel_journal(void* /*objet*/, int niveau, const char* format, va_list arg
     while (!texte.empty() && (texte.back() == '\n' || texte.back() == '\r')) {
         texte.remove_suffix(1);
     }
-    commun::journal::ecrire(
-        niveau <= AV_LOG_ERROR ? commun::journal::Niveau::erreur : commun::journal::Niveau::avertissement,
-        "balisor_anticheat_lib::ffmpeg", texte);
+    commun::journal::ecrire(niveau <= AV_LOG_ERROR ? commun::journal::Niveau::erreur
+                                                   : commun::journal::Niveau::avertissement,
+                            "balisor_anticheat_lib::ffmpeg", texte);
 }
 
 }  // namespace

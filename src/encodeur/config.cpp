@@ -52,15 +52,11 @@ std::optional<std::uint32_t> qualite_preset(std::uint8_t preset) {
 
 std::optional<std::string_view> texte_fournisseur(std::uint32_t id_fournisseur) {
     switch (id_fournisseur) {
-        case 0x10DE:
-            return "NVIDIA";
-        case 0x8086:
-            return "Intel";
-        case 0x1002:
-        case 0x1022:
-            return "AMD";
-        default:
-            return std::nullopt;
+    case 0x10DE: return "NVIDIA";
+    case 0x8086: return "Intel";
+    case 0x1002:
+    case 0x1022: return "AMD";
+    default: return std::nullopt;
     }
 }
 
@@ -144,9 +140,9 @@ std::uint32_t taille_gop(const ConfigEncodeur& config, const OptionsDiagnostic& 
 
 std::string texte_guid(const Guid& g) {
     char texte[40];
-    std::snprintf(texte, sizeof texte, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", static_cast<unsigned>(g.data1),
-                  static_cast<unsigned>(g.data2), static_cast<unsigned>(g.data3), g.data4[0], g.data4[1], g.data4[2],
-                  g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+    std::snprintf(texte, sizeof texte, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  static_cast<unsigned>(g.data1), static_cast<unsigned>(g.data2), static_cast<unsigned>(g.data3),
+                  g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
     return texte;
 }
 

@@ -62,9 +62,9 @@ VariableEnv lire_variable(const char* nom);
 std::optional<std::uint32_t> analyser_u32(std::string_view texte);
 
 struct OptionsDiagnostic {
-    bool faible_latence = true;               // false when QUILLORY_TEST_SANS_LL is present
-    std::optional<std::uint32_t> gop_test;    // QUILLORY_GOP_TEST, when it parses
-    bool debogage = false;                    // QUILLORY_DEBUG_ENCODEUR is present
+    bool faible_latence = true;             // false when QUILLORY_TEST_SANS_LL is present
+    std::optional<std::uint32_t> gop_test;  // QUILLORY_GOP_TEST, when it parses
+    bool debogage = false;                  // QUILLORY_DEBUG_ENCODEUR is present
 };
 using LecteurEnv = std::function<VariableEnv(const char*)>;
 OptionsDiagnostic lire_options_diagnostic(const LecteurEnv& lire = lire_variable);

@@ -32,32 +32,29 @@ void EncodeurMateriel::boucle_evenements(Etat& etat, pipeline::Emetteur<pipeline
     transformee.initialiser_fil();
     while (!etat.arret.load(std::memory_order_acquire)) {
         switch (transformee.evenement_suivant()) {
-            case TypeEvenement::aucun:
-                // A real pause on every system: the machine is also running the game.
-                commun::dormir(pause_sans_evenement);
-                break;
-            case TypeEvenement::besoin_entree:
-                etat.credit.accorder();
-                break;
-            case TypeEvenement::sortie_prete: {
-                auto image = transformee.collecter_sortie();
-                if (!image) {
-                    std::lock_guard garde(etat.verrou_erreur);
-                    etat.erreur = std::move(image.error());
-                    return;
-                }
-                if (*image) {
-                    // Waits while the channel is full; a vanished receiver hands the image
-                    // back, and it is dropped.
-                    (void)emetteur.envoyer(std::move(**image));
-                }
-                break;
+        case TypeEvenement::aucun:
+            // A real pause on every system: the machine is also running the game.
+            commun::dormir(pause_sans_evenement);
+            break;
+        case TypeEvenement::besoin_entree: etat.credit.accorder(); break;
+        case TypeEvenement::sortie_prete: {
+            auto image = transformee.collecter_sortie();
+            if (!image) {
+                std::lock_guard garde(etat.verrou_erreur);
+                etat.erreur = std::move(image.error());
+                return;
             }
-            case TypeEvenement::erreur:
-                commun::journal::erreur(cible_journal, "encodeur : événement d'erreur Media Foundation");
-                break;
-            case TypeEvenement::autre:
-                break;
+            if (*image) {
+                // Waits while the channel is full; a vanished receiver hands the image
+                // back, and it is dropped.
+                (void)emetteur.envoyer(std::move(**image));
+            }
+            break;
+        }
+        case TypeEvenement::erreur:
+            commun::journal::erreur(cible_journal, "encodeur : événement d'erreur Media Foundation");
+            break;
+        case TypeEvenement::autre: break;
         }
     }
 }

@@ -54,8 +54,9 @@ public:
 
 // Implemented by the back end: chooses, configures and starts the transform on the
 // device (everything of encoder creation except the event thread).
-std::expected<std::unique_ptr<TransformeAsync>, commun::Erreur> creer_transformee(
-    capture::Peripherique& peripherique, const ConfigEncodeur& config, const OptionsDiagnostic& options);
+std::expected<std::unique_ptr<TransformeAsync>, commun::Erreur> creer_transformee(capture::Peripherique& peripherique,
+                                                                                  const ConfigEncodeur& config,
+                                                                                  const OptionsDiagnostic& options);
 
 enum class Soumission { soumise, non_soumise };
 

@@ -166,9 +166,7 @@ std::expected<std::unique_ptr<TransformX264>, commun::Erreur> TransformX264::cre
     return t;
 }
 
-TransformX264::~TransformX264() {
-    arreter();
-}
+TransformX264::~TransformX264() { arreter(); }
 
 void TransformX264::arreter() {
     if (etat_) {

@@ -130,14 +130,10 @@ public:
             return TypeEvenement::autre;
         }
         switch (type) {
-            case METransformNeedInput:
-                return TypeEvenement::besoin_entree;
-            case METransformHaveOutput:
-                return TypeEvenement::sortie_prete;
-            case MEError:
-                return TypeEvenement::erreur;
-            default:
-                return TypeEvenement::autre;
+        case METransformNeedInput: return TypeEvenement::besoin_entree;
+        case METransformHaveOutput: return TypeEvenement::sortie_prete;
+        case MEError: return TypeEvenement::erreur;
+        default: return TypeEvenement::autre;
         }
     }
 
@@ -145,8 +141,8 @@ public:
                                           std::int64_t duree) override {
         auto& nv12 = static_cast<conversion::SortieNv12D3D&>(surface);
         Com<IMFMediaBuffer> tampon;
-        if (HRESULT hr = MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), nv12.texture.get(), 0, FALSE,
-                                                   tampon.put());
+        if (HRESULT hr =
+                MFCreateDXGISurfaceBuffer(__uuidof(ID3D11Texture2D), nv12.texture.get(), 0, FALSE, tampon.put());
             FAILED(hr)) {
             return echec(hr);
         }
@@ -409,8 +405,8 @@ std::expected<void, Erreur> demarrer_media_foundation() {
 std::expected<std::vector<std::optional<std::string>>, Erreur> lister_encodeurs(EnumerationTransformees enumerer,
                                                                                 Activations& activations) {
     const MFT_REGISTER_TYPE_INFO sortie{MFMediaType_Video, MFVideoFormat_H264};
-    if (HRESULT hr = enumerer(MFT_CATEGORY_VIDEO_ENCODER, MFT_ENUM_FLAG_HARDWARE | MFT_ENUM_FLAG_SORTANDFILTER,
-                              nullptr, &sortie, nullptr, activations.adresse_tableau(), activations.adresse_nombre());
+    if (HRESULT hr = enumerer(MFT_CATEGORY_VIDEO_ENCODER, MFT_ENUM_FLAG_HARDWARE | MFT_ENUM_FLAG_SORTANDFILTER, nullptr,
+                              &sortie, nullptr, activations.adresse_tableau(), activations.adresse_nombre());
         FAILED(hr)) {
         return echec(hr);
     }
@@ -423,8 +419,8 @@ std::expected<std::vector<std::optional<std::string>>, Erreur> lister_encodeurs(
         }
         std::array<WCHAR, 256> nom{};
         UINT32 longueur = 0;
-        if (FAILED(activations[i]->GetString(MFT_FRIENDLY_NAME_Attribute, nom.data(),
-                                             static_cast<UINT32>(nom.size()), &longueur))) {
+        if (FAILED(activations[i]->GetString(MFT_FRIENDLY_NAME_Attribute, nom.data(), static_cast<UINT32>(nom.size()),
+                                             &longueur))) {
             noms.emplace_back(std::string());
             continue;
         }

@@ -29,8 +29,8 @@ std::unique_ptr<TransformeAsync> envelopper_transformee(commun::Com<IMFTransform
 
 // MFTEnum2's signature: the system's enumeration, or a test's.
 using EnumerationTransformees = HRESULT(__stdcall*)(GUID, UINT32, const MFT_REGISTER_TYPE_INFO*,
-                                                     const MFT_REGISTER_TYPE_INFO*, IMFAttributes*, IMFActivate***,
-                                                     UINT32*);
+                                                    const MFT_REGISTER_TYPE_INFO*, IMFAttributes*, IMFActivate***,
+                                                    UINT32*);
 
 // `creer_transformee` over the encoders `enumerer` lists.
 std::expected<std::unique_ptr<TransformeAsync>, commun::Erreur> creer_transformee_avec(

@@ -215,8 +215,8 @@ struct Pipeline {
 
 // By value on purpose: the thread's own copies, which std::thread moves in.
 // NOLINTBEGIN(performance-unnecessary-value-param)
-void corps_fil(std::shared_ptr<Plateforme> plateforme, capture::PoigneeFenetre fenetre,
-               std::filesystem::path chemin, std::shared_ptr<EtatPartage> etat) {
+void corps_fil(std::shared_ptr<Plateforme> plateforme, capture::PoigneeFenetre fenetre, std::filesystem::path chemin,
+               std::shared_ptr<EtatPartage> etat) {
     // NOLINTEND(performance-unnecessary-value-param)
     commun::nommer_fil_courant("enregistrement-partie");
     try {

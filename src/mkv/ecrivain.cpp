@@ -46,8 +46,8 @@ Octets piste_video(std::span<const std::uint8_t> codec_prive, std::uint32_t larg
 
 Octets piste_audio() {
     // Opus identification header: version 1, 2 channels, pre-skip 312, 48 kHz, gain 0, family 0.
-    const Octets opus_head = {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 1, 2, 0x38, 0x01,
-                              0x80, 0xBB, 0x00, 0x00, 0x00, 0x00, 0x00};
+    const Octets opus_head = {'O',  'p',  'u',  's',  'H',  'e',  'a',  'd',  1,   2,
+                              0x38, 0x01, 0x80, 0xBB, 0x00, 0x00, 0x00, 0x00, 0x00};
     Octets audio;
     element_float64(audio, id_sampling_frequency, 48000.0);
     element_uint_fixe(audio, id_channels, 2, 1);
@@ -145,8 +145,8 @@ std::expected<EcrivainMkv, commun::Erreur> EcrivainMkv::creer(const std::filesys
     return e;
 }
 
-std::expected<void, commun::Erreur> EcrivainMkv::ecrire_bloc(std::uint8_t piste, std::int64_t horodatage_ms,
-                                                             bool cle, std::span<const std::uint8_t> trame) {
+std::expected<void, commun::Erreur> EcrivainMkv::ecrire_bloc(std::uint8_t piste, std::int64_t horodatage_ms, bool cle,
+                                                             std::span<const std::uint8_t> trame) {
     // A difference too large for 64 bits is far outside any cluster's range.
     std::int64_t rel = 0;
     const bool deborde = __builtin_sub_overflow(horodatage_ms, temps_cluster_, &rel);

@@ -19,8 +19,7 @@ public:
     // the reserved 96 bytes, Info (Duration 0.0) and Tracks (video, plus Opus audio if asked).
     static std::expected<EcrivainMkv, commun::Erreur> creer(const std::filesystem::path& chemin,
                                                             std::span<const std::uint8_t> codec_prive,
-                                                            std::uint32_t largeur, std::uint32_t hauteur,
-                                                            bool audio);
+                                                            std::uint32_t largeur, std::uint32_t hauteur, bool audio);
 
     EcrivainMkv(EcrivainMkv&&) noexcept = default;
     EcrivainMkv& operator=(EcrivainMkv&&) noexcept = default;

@@ -51,9 +51,8 @@ public:
             return std::optional<T>(std::move(valeur));
         }
         std::unique_lock garde(etat_->verrou);
-        etat_->place_libre.wait(garde, [&] {
-            return !etat_->recepteur_present || etat_->file.size() < etat_->capacite;
-        });
+        etat_->place_libre.wait(garde,
+                                [&] { return !etat_->recepteur_present || etat_->file.size() < etat_->capacite; });
         if (!etat_->recepteur_present) {
             return std::optional<T>(std::move(valeur));
         }

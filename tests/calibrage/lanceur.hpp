@@ -11,8 +11,8 @@ namespace essai {
 struct Execution {
     std::string sortie;
     std::string erreurs;
-    int statut = -1;  // exit status; -1 when the program did not exit normally
-    int signal = 0;   // the signal that ended it, if one did
+    int statut = -1;   // exit status; -1 when the program did not exit normally
+    int signal = 0;    // the signal that ended it, if one did
     long pic_kio = 0;  // peak resident memory of the process started, KiB
 };
 

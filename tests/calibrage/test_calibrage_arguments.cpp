@@ -12,8 +12,8 @@ std::expected<calibrage::Arguments, std::string> analyser(std::vector<std::strin
 }
 
 TEST(CalibrageArguments, OptionsEtFichiersMeles) {
-    auto a = analyser({"controler", "a.jsonl", "--sortie", "x.json", "-", "--rapport", "r.json", "--sortie",
-                       "y.json", "--cohorte", "", "-b"});
+    auto a = analyser({"controler", "a.jsonl", "--sortie", "x.json", "-", "--rapport", "r.json", "--sortie", "y.json",
+                       "--cohorte", "", "-b"});
     ASSERT_TRUE(a);
     EXPECT_EQ(a->commande, "controler");
     EXPECT_EQ(a->sortie, "y.json") << "the last value wins";

@@ -88,8 +88,7 @@ TEST_F(CalibrageCli, LignesHostiles) {
     };
     const std::string profond(100000, '[');
     const std::vector<Cas> cas = {
-        {"{\"yawDeg\":" + profond + "\n",
-         "ligne 1 : invalid type: sequence, expected f64 at line 1 column 11"},
+        {"{\"yawDeg\":" + profond + "\n", "ligne 1 : invalid type: sequence, expected f64 at line 1 column 11"},
         {profond, "ligne 1 : invalid type: sequence, expected a string at line 1 column 2"},
         {"{\"yawDeg\":1e400}", "ligne 1 : number out of range at line 1 column 11"},
         {"{\"yawDeg\":NaN}", "ligne 1 : expected value at line 1 column 11"},

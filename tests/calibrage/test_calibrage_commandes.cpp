@@ -157,18 +157,19 @@ TEST_F(CalibrageCommandes, CalibrerSansDonneesExploitables) {
     const std::string entree = fichier("vides.jsonl", jsonl(propre("m1")) + jsonl(propre("m2")));
     const auto e = lancer({"calibrer", "--cohorte", "c", entree});
     EXPECT_EQ(e.statut, 0);
-    EXPECT_EQ(e.erreurs,
-              "2 match(s), 6 trames, cohorte \u00ab c \u00bb\n"
-              "  visibleAngularVelocityDegPerSec    n=0        P1%=0.000      P50=0.000      P99%=0.000      P99,9%=0.000\n"
-              "  absAngularAccelerationDegPerSec2   n=0        P1%=0.000      P50=0.000      P99%=0.000      P99,9%=0.000\n"
-              "  visibilityToActionReactionMs       n=0        P1%=0.000      P50=0.000      P99%=0.000      P99,9%=0.000\n"
-              "  movingVisibleTargetErrorDeg        n=0        P1%=0.000      P50=0.000      P99%=0.000      P99,9%=0.000\n"
-              "\u26a0 visibleAngularVelocityDegPerSec : aucun \u00e9chantillon\n"
-              "\u26a0 absAngularAccelerationDegPerSec2 : aucun \u00e9chantillon\n"
-              "\u26a0 visibilityToActionReactionMs : aucun \u00e9chantillon\n"
-              "\u26a0 movingVisibleTargetErrorDeg : aucun \u00e9chantillon\n"
-              "\u26a0 seulement 2 match(s) : ajoute des matchs propres de la m\u00eame cohorte\n" +
-                  kPied);
+    EXPECT_EQ(
+        e.erreurs,
+        "2 match(s), 6 trames, cohorte \u00ab c \u00bb\n"
+        "  visibleAngularVelocityDegPerSec    n=0        P1%=0.000      P50=0.000      P99%=0.000      P99,9%=0.000\n"
+        "  absAngularAccelerationDegPerSec2   n=0        P1%=0.000      P50=0.000      P99%=0.000      P99,9%=0.000\n"
+        "  visibilityToActionReactionMs       n=0        P1%=0.000      P50=0.000      P99%=0.000      P99,9%=0.000\n"
+        "  movingVisibleTargetErrorDeg        n=0        P1%=0.000      P50=0.000      P99%=0.000      P99,9%=0.000\n"
+        "\u26a0 visibleAngularVelocityDegPerSec : aucun \u00e9chantillon\n"
+        "\u26a0 absAngularAccelerationDegPerSec2 : aucun \u00e9chantillon\n"
+        "\u26a0 visibilityToActionReactionMs : aucun \u00e9chantillon\n"
+        "\u26a0 movingVisibleTargetErrorDeg : aucun \u00e9chantillon\n"
+        "\u26a0 seulement 2 match(s) : ajoute des matchs propres de la m\u00eame cohorte\n" +
+            kPied);
     EXPECT_NE(e.sortie.find("\"snapVitesseDegS\": 1.0,\n"), std::string::npos);
     EXPECT_NE(e.sortie.find("\"suiviExcellentErreurDeg\": 0.01\n"), std::string::npos);
 }
@@ -253,8 +254,9 @@ TEST_F(CalibrageCommandes, ControlerLignesEtAlerte) {
               "    0.0  NORMAL           p06 / p1  []\n"
               "    0.0  NORMAL           p07 / p1  []\n" +
                   kAlerte);
-    EXPECT_TRUE(e.sortie.starts_with("{\n  \"matchs\": 13,\n  \"invalides\": 1,\n  \"reviewOuPlus\": 1,\n"
-                                     "  \"tauxReviewOuPlus\": 0.07692307692307693,\n  \"lignes\": [\n"))
+    EXPECT_TRUE(
+        e.sortie.starts_with("{\n  \"matchs\": 13,\n  \"invalides\": 1,\n  \"reviewOuPlus\": 1,\n"
+                             "  \"tauxReviewOuPlus\": 0.07692307692307693,\n  \"lignes\": [\n"))
         << e.sortie;
     EXPECT_TRUE(e.sortie.ends_with("\n  ]\n}\n"));
     EXPECT_EQ(std::count(e.sortie.begin(), e.sortie.end(), '{'), 14) << "all 13 lines are in the JSON";
@@ -326,14 +328,16 @@ TEST_F(CalibrageCommandes, ControlerAvecLeRapportDUneCalibration) {
     const std::string entree = fichier("controle.jsonl", jsonl(tireur("t0", 12)));
     const auto e = lancer({"controler", "--rapport", rapport, entree});
     EXPECT_EQ(e.statut, 0);
-    EXPECT_TRUE(e.erreurs.starts_with("seuils de la calibration \u00ab fps \u00ab 240 \u00bb \u00bb\n"
-                                      "1 match(s) analys\u00e9s (0 invalides ignor\u00e9s) \u00b7 "))
+    EXPECT_TRUE(
+        e.erreurs.starts_with("seuils de la calibration \u00ab fps \u00ab 240 \u00bb \u00bb\n"
+                              "1 match(s) analys\u00e9s (0 invalides ignor\u00e9s) \u00b7 "))
         << e.erreurs;
     EXPECT_EQ(lire(rapport), texte_rapport) << "the report is only read";
 
     // Neither the telemetry nor the report is ever replaced by a result.
     const std::string contenu = lire(entree);
-    const auto remplace = lancer({"controler", "--rapport", rapport, "--sortie", dossier_ + "/./controle.jsonl", entree});
+    const auto remplace =
+        lancer({"controler", "--rapport", rapport, "--sortie", dossier_ + "/./controle.jsonl", entree});
     EXPECT_EQ(remplace.statut, 1);
     EXPECT_TRUE(remplace.erreurs.ends_with(entree + " : fichier d'entr\u00e9e identique \u00e0 la sortie\n"));
     EXPECT_EQ(lire(entree), contenu);
@@ -360,7 +364,8 @@ TEST_F(CalibrageCommandes, RapportsRefuses) {
     const std::string manque = variante("manque.json", "    \"reactionSuspecteMs\": 1,\n", "");
     attendre_erreur({"controler", "--rapport", manque, entree},
                     manque + " : missing field `reactionSuspecteMs` at line 57 column 3\n");
-    const std::string double_ = variante("double.json", "\"cohorte\": \"c\",", "\"cohorte\": \"c\", \"cohorte\": \"d\",");
+    const std::string double_ =
+        variante("double.json", "\"cohorte\": \"c\",", "\"cohorte\": \"c\", \"cohorte\": \"d\",");
     attendre_erreur({"controler", "--rapport", double_, entree},
                     double_ + " : duplicate field `cohorte` at line 5 column 28\n");
     const std::string type = variante("type.json", "\"snapVitesseDegS\": ", "\"snapVitesseDegS\": true, \"x\": ");
@@ -376,13 +381,13 @@ TEST_F(CalibrageCommandes, RapportsRefuses) {
 // The demo's pipeline starts with convertir: each snapshot line stands alone, with its own defaults
 // and its own players.
 TEST_F(CalibrageCommandes, ConvertirLitChaqueLigneSansLaPrecedente) {
-    const std::string entree = fichier(
-        "instantanes.jsonl",
-        "{\"matchId\":\"m\",\"localPlayerId\":\"p\",\"timestampMs\":1,\"weaponId\":\"ak\",\"shotFired\":true,"
-        "\"players\":[{\"entityId\":\"e2\",\"teamId\":2,\"isAlive\":true,\"isVisibleFromLocalPlayer\":true,"
-        "\"isInFrustum\":true,\"worldPosition\":{\"x\":10,\"y\":0,\"z\":0},\"aimPoint\":{\"x\":10,\"y\":0,"
-        "\"z\":0}}]}\n"
-        "{\"matchId\":\"m\",\"localPlayerId\":\"p\",\"timestampMs\":2}\n");
+    const std::string entree =
+        fichier("instantanes.jsonl",
+                "{\"matchId\":\"m\",\"localPlayerId\":\"p\",\"timestampMs\":1,\"weaponId\":\"ak\",\"shotFired\":true,"
+                "\"players\":[{\"entityId\":\"e2\",\"teamId\":2,\"isAlive\":true,\"isVisibleFromLocalPlayer\":true,"
+                "\"isInFrustum\":true,\"worldPosition\":{\"x\":10,\"y\":0,\"z\":0},\"aimPoint\":{\"x\":10,\"y\":0,"
+                "\"z\":0}}]}\n"
+                "{\"matchId\":\"m\",\"localPlayerId\":\"p\",\"timestampMs\":2}\n");
     const std::string sortie = dossier_ + "/trames.jsonl";
     const auto e = lancer({"convertir", "--sortie", sortie, entree});
     ASSERT_EQ(e.statut, 0) << e.erreurs;

@@ -97,7 +97,8 @@ TEST_F(CalibrageEchelle, MemesOctetsQuelsQueSoientFilsEtMemoire) {
     const std::string rapport = dossier_ + "/rapport.json";
     const std::string sortie = dossier_ + "/sortie.json";
     const std::string tmp = temporaire();
-    const auto r = lancer({"calibrer", "--cohorte", "c", "--sortie", rapport, a, b}, {"CALIBRAGE_FILS=1", "CALIBRAGE_MEMOIRE"});
+    const auto r =
+        lancer({"calibrer", "--cohorte", "c", "--sortie", rapport, a, b}, {"CALIBRAGE_FILS=1", "CALIBRAGE_MEMOIRE"});
     ASSERT_EQ(r.statut, 0) << r.erreurs;
 
     const std::vector<std::vector<std::string>> commandes = {
@@ -145,8 +146,8 @@ TEST_F(CalibrageEchelle, MemesOctetsQuelsQueSoientFilsEtMemoire) {
     const std::string absent = dossier_ + "/absent";
     for (const char* fils : {"CALIBRAGE_FILS=1", "CALIBRAGE_FILS=3"}) {
         std::filesystem::remove(sortie);
-        const auto e = lancer({"controler", "--sortie", sortie, a, b},
-                              {fils, "CALIBRAGE_MEMOIRE=1", "TMPDIR=" + absent});
+        const auto e =
+            lancer({"controler", "--sortie", sortie, a, b}, {fils, "CALIBRAGE_MEMOIRE=1", "TMPDIR=" + absent});
         EXPECT_EQ(e.statut, 1) << fils;
         EXPECT_EQ(e.sortie, "") << fils;
         EXPECT_EQ(e.erreurs, absent + " : No such file or directory\n") << fils;
@@ -181,8 +182,10 @@ TEST_F(CalibrageEchelle, ReglagesRefuses) {
     const auto e = lancer({"controler", f}, {"CALIBRAGE_MEMOIRE=17592186044416"});
     EXPECT_EQ(e.erreurs, "CALIBRAGE_MEMOIRE : entier positif attendu\n");
     // Argument errors come first; convertir uses neither.
-    EXPECT_EQ(lancer({"controler", "--x"}, {"CALIBRAGE_FILS=0"}).erreurs, "option inconnue : --x\n" + essai::usage_calibrage + "\n");
-    const auto conversion = lancer({"convertir", "--sortie", sortie, fichier("vide.jsonl", "")}, {"CALIBRAGE_FILS=0", "CALIBRAGE_MEMOIRE=x"});
+    EXPECT_EQ(lancer({"controler", "--x"}, {"CALIBRAGE_FILS=0"}).erreurs,
+              "option inconnue : --x\n" + essai::usage_calibrage + "\n");
+    const auto conversion = lancer({"convertir", "--sortie", sortie, fichier("vide.jsonl", "")},
+                                   {"CALIBRAGE_FILS=0", "CALIBRAGE_MEMOIRE=x"});
     EXPECT_EQ(conversion.statut, 0) << conversion.erreurs;
     // Leading zeros are still a positive integer.
     EXPECT_EQ(lancer({"controler", "--sortie", sortie, f}, {"CALIBRAGE_FILS=007", "CALIBRAGE_MEMOIRE=0064"}).statut, 0);
@@ -297,7 +300,8 @@ TEST_F(CalibrageEchelle, MemoireBornee) {
     // 10 MB of empty objects: 3.3 million frames of one batch that validation refuses.
     const auto e = mesurer({programme(), "controler", f}, {"CALIBRAGE_MEMOIRE=512"}, dossier_);
     EXPECT_EQ(e.statut, 0) << e.erreurs;
-    EXPECT_TRUE(e.erreurs.starts_with("seuils par défaut du moteur (pas de --rapport)\n0 match(s) analysés (1 invalides ignorés)"))
+    EXPECT_TRUE(e.erreurs.starts_with(
+        "seuils par défaut du moteur (pas de --rapport)\n0 match(s) analysés (1 invalides ignorés)"))
         << e.erreurs;
     EXPECT_LT(e.pic_kio, 512 * 1024);
 

@@ -149,8 +149,11 @@ protected:
 
 TEST_F(CalibragePartiel, FusionCommeUnSeulProcessus) {
     // c repeats a's frames: scores tie across shards.
-    std::vector<std::string> propres = fichiers({{"a.jsonl", matchs(1, 0, 3)}, {"b.jsonl", matchs(2, 10, 2)},
-                                   {"c.jsonl", matchs(1, 20, 3)}, {"d.jsonl", matchs(3, 30, 1)}, {"e.jsonl", ""}});
+    std::vector<std::string> propres = fichiers({{"a.jsonl", matchs(1, 0, 3)},
+                                                 {"b.jsonl", matchs(2, 10, 2)},
+                                                 {"c.jsonl", matchs(1, 20, 3)},
+                                                 {"d.jsonl", matchs(3, 30, 1)},
+                                                 {"e.jsonl", ""}});
     auto melange = propres;
     melange.insert(melange.begin() + 2, fichier("refus.jsonl", matchs(4, 40, 2, true)));
     const std::string rapport = dossier_ + "/rapport.json";
@@ -168,8 +171,8 @@ TEST_F(CalibragePartiel, FusionCommeUnSeulProcessus) {
             if (liste == &propres && commande[0] == "controler") continue;
             const std::size_t n = liste->size();
             // One shard; a shard of one file; split after the refused batch's file; a shard per file.
-            for (const std::vector<std::size_t>& tailles :
-                 std::vector<std::vector<std::size_t>>{{n}, {1, n - 1}, {3, 1, n - 4}, std::vector<std::size_t>(n, 1)}) {
+            for (const std::vector<std::size_t>& tailles : std::vector<std::vector<std::size_t>>{
+                     {n}, {1, n - 1}, {3, 1, n - 4}, std::vector<std::size_t>(n, 1)}) {
                 if (windows() && tailles.size() == n) continue;  // each run costs much more under wine
                 comparer(commande, *liste, tailles);
             }
@@ -178,17 +181,17 @@ TEST_F(CalibragePartiel, FusionCommeUnSeulProcessus) {
 }
 
 TEST_F(CalibragePartiel, ErreursDiffereesPuisErreursDeLecture) {
-    const auto f = fichiers({{"a.jsonl", matchs(1, 0, 2)}, {"refus.jsonl", matchs(2, 10, 2, true)},
-                             {"b.jsonl", matchs(3, 20, 2)}, {"mauvais.jsonl", matchs(4, 30, 1) + "{\"hit\":1}\n"},
+    const auto f = fichiers({{"a.jsonl", matchs(1, 0, 2)},
+                             {"refus.jsonl", matchs(2, 10, 2, true)},
+                             {"b.jsonl", matchs(3, 20, 2)},
+                             {"mauvais.jsonl", matchs(4, 30, 1) + "{\"hit\":1}\n"},
                              {"c.jsonl", matchs(5, 40, 1)}});
     const std::vector<std::string> sans_erreur = {f[0], f[1], f[2], f[4]};
     const std::string absent = dossier_ + "/absent.json";
     const std::string illisible = fichier("illisible.json", "{\"genereLe\":");
     const std::vector<std::vector<std::string>> commandes = {
-        {"calibrer", "--cohorte", " \u3000"},
-        {"calibrer"},
-        {"calibrer", "--cohorte", "c"},
-        {"controler", "--rapport", absent},
+        {"calibrer", "--cohorte", " \u3000"},  {"calibrer"},
+        {"calibrer", "--cohorte", "c"},        {"controler", "--rapport", absent},
         {"controler", "--rapport", illisible},
     };
     for (const auto& commande : commandes) {
@@ -235,8 +238,10 @@ TEST_F(CalibragePartiel, PartielsFautifsNommes) {
         {{"controler"}, calibrer, p + "de calibrer, pas de controler"},
         {{"calibrer", "--cohorte", "c"}, controler, p + "de controler, pas de calibrer"},
         {{"controler"}, version, p + "de version 2 inconnue (ce programme lit la version 1)"},
-        {{"controler"}, tronque, p + "tronqu\u00e9 (" + std::to_string(octets.size() - 9) + " octets sur " +
-                                     std::to_string(octets.size()) + " annonc\u00e9s)"},
+        {{"controler"},
+         tronque,
+         p + "tronqu\u00e9 (" + std::to_string(octets.size() - 9) + " octets sur " + std::to_string(octets.size()) +
+             " annonc\u00e9s)"},
         {{"controler"}, corrompu, p + "corrompu (somme de contr\u00f4le CRC-32 fausse)"},
         {{"controler"}, avec_rapport, p + "calcul\u00e9 avec d'autres seuils"},
         {{"controler", "--rapport", rapport}, controler, p + "calcul\u00e9 avec d'autres seuils"},
@@ -288,7 +293,8 @@ TEST_F(CalibragePartiel, EntreesJamaisRemplacees) {
     // --sortie on a file a partial was made from: what one process on that file says.
     const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> sorties = {
         {{"calibrer", "--cohorte", "c", "--sortie", b, pc}, {"calibrer", "--cohorte", "c", "--sortie", b, a, b}},
-        {{"controler", "--rapport", rapport, "--sortie", a, pk}, {"controler", "--rapport", rapport, "--sortie", a, a, b}},
+        {{"controler", "--rapport", rapport, "--sortie", a, pk},
+         {"controler", "--rapport", rapport, "--sortie", a, a, b}},
     };
     for (const auto& [fusion, un] : sorties) {
         const auto e = lancer(fusion);
@@ -317,7 +323,8 @@ TEST_F(CalibragePartiel, RienDeMoitieEcrit) {
     const std::string a = fichier("a.jsonl", matchs(1, 0, 3));
     const auto contenu = [&] {
         std::vector<std::string> noms;
-        for (const auto& e : std::filesystem::directory_iterator(dossier_)) noms.push_back(e.path().filename().string());
+        for (const auto& e : std::filesystem::directory_iterator(dossier_))
+            noms.push_back(e.path().filename().string());
         std::sort(noms.begin(), noms.end());
         return noms;
     };

@@ -46,7 +46,8 @@ TEST_F(EntreesCompresseesCli, ControlerDonneLaMemeSortieQueSurLeTexte) {
     const auto e = lancer({"controler", zst});
     if (windows()) {
         EXPECT_EQ(e.sortie, "");
-        EXPECT_EQ(e.erreurs, zst + " : replay illisible : zstd : format non pris en charge par cette version Windows\n");
+        EXPECT_EQ(e.erreurs,
+                  zst + " : replay illisible : zstd : format non pris en charge par cette version Windows\n");
         EXPECT_EQ(e.statut, 1);
     } else {
         EXPECT_EQ(e.sortie, attendu.sortie);

@@ -14,7 +14,8 @@ namespace essai {
 // One gzip member; with a file name in its header when one is given, as gzip's own tool writes it.
 inline std::string gzip(std::string_view texte, const char* nom = nullptr) {
     z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+    if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
     gz_header entete{};
     if (nom != nullptr) {
         entete.name = reinterpret_cast<Bytef*>(const_cast<char*>(nom));

@@ -107,8 +107,8 @@ TEST(Entree, ChaqueFormeRendLeMemeTexte) {
             EXPECT_EQ((*entree)->taille(), forme.contenu.size());
             const Lecture l = tout_lire(**entree, taille_lecture);
             EXPECT_EQ(l.erreur, "");
-            EXPECT_TRUE(l.octets == texte) << taille_lecture << " : " << l.octets.size() << " octets sur "
-                                           << texte.size();
+            EXPECT_TRUE(l.octets == texte)
+                << taille_lecture << " : " << l.octets.size() << " octets sur " << texte.size();
             EXPECT_EQ((*entree)->octets_lus(), forme.contenu.size());
         }
     }
@@ -143,7 +143,8 @@ TEST(Entree, FluxAbimesRefusesEnNommantLeFormat) {
         {"zstd : somme de contrôle", abime(zs, zs.size() - 1), "zstd : …"},
         {"zstd : octets en trop", zs + "garbage!", "zstd : …"},
         // A frame cut after one empty block, whose bytes after the magic read as a skippable frame.
-        {"zstd : trame coupée", std::string("\x28\xb5\x2f\xfd\x50\x2a\x4d\x18\x00\x00\x00\x00", 12), "zstd : flux tronqué"},
+        {"zstd : trame coupée", std::string("\x28\xb5\x2f\xfd\x50\x2a\x4d\x18\x00\x00\x00\x00", 12),
+         "zstd : flux tronqué"},
     };
     essai::DossierTemp fichiers;
     for (const auto& c : cas) {

@@ -137,9 +137,10 @@ TEST(JsonEcriture, EnregistrementParSonSchemaEtRelu) {
 
     Fiche vide;
     vide.note = "";
-    EXPECT_EQ(ecrire(vide, true), "{\n  \"nom\": \"\",\n  \"note\": \"\",\n  \"actif\": false,\n  \"t\": 0,\n"
-                                  "  \"n\": 0,\n  \"origine\": {\n    \"x\": 0,\n    \"y\": 0.0\n  },\n"
-                                  "  \"points\": []\n}");
+    EXPECT_EQ(ecrire(vide, true),
+              "{\n  \"nom\": \"\",\n  \"note\": \"\",\n  \"actif\": false,\n  \"t\": 0,\n"
+              "  \"n\": 0,\n  \"origine\": {\n    \"x\": 0,\n    \"y\": 0.0\n  },\n"
+              "  \"points\": []\n}");
 }
 
 }  // namespace

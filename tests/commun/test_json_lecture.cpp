@@ -24,9 +24,12 @@ struct Plat {
 };
 
 constexpr j::Champ champs_plat[] = {
-    j::champ<&Plat::nom>("nom"),         j::champ<&Plat::instant>("instant"),
-    j::champ<&Plat::delta>("delta"),     j::champ<&Plat::angle>("angle"),
-    j::champ<&Plat::cible>("cible"),     j::champ<&Plat::visible>("visible"),
+    j::champ<&Plat::nom>("nom"),
+    j::champ<&Plat::instant>("instant"),
+    j::champ<&Plat::delta>("delta"),
+    j::champ<&Plat::angle>("angle"),
+    j::champ<&Plat::cible>("cible"),
+    j::champ<&Plat::visible>("visible"),
     j::champ<&Plat::confiance>("confiance"),
 };
 constexpr auto schema_plat = j::schema<Plat>("struct Plat", champs_plat, {.forme_majuscule = true});
@@ -44,8 +47,7 @@ struct Rapport {
     Point origine;
 };
 
-constexpr j::Champ champs_point[] = {j::champ<&Point::x>("x"), j::champ<&Point::y>("y"),
-                                     j::champ<&Point::z>("z")};
+constexpr j::Champ champs_point[] = {j::champ<&Point::x>("x"), j::champ<&Point::y>("y"), j::champ<&Point::z>("z")};
 constexpr auto schema_point =
     j::schema<Point>("struct Point", champs_point, {.cles_requises = true, .minimum_tableau = 3});
 constexpr j::Champ champs_joueur[] = {j::champ<&Joueur::id>("id"),
@@ -198,10 +200,12 @@ TEST(JsonLecture, EnregistrementsImbriquesEtClesRequises) {
     EXPECT_TRUE(refus(R"({"n":1,"joueurs":[]})").starts_with("missing field `origine`"));
     EXPECT_TRUE(refus(R"({"n":1,"joueurs":[{"position":[1,2]}],"origine":[0,0,0]})")
                     .starts_with("invalid length 2, expected struct Point with 3 elements"));
-    EXPECT_TRUE(refus(R"({"n":-1,"joueurs":[],"origine":[0,0,0]})").starts_with("invalid value: integer `-1`, expected u64"));
+    EXPECT_TRUE(
+        refus(R"({"n":-1,"joueurs":[],"origine":[0,0,0]})").starts_with("invalid value: integer `-1`, expected u64"));
     EXPECT_TRUE(refus(R"([1,[],[0,0,0]])").starts_with("invalid type: sequence, expected struct Rapport"));
     EXPECT_TRUE(refus(R"({"n":1,"n":1})").starts_with("duplicate field `n`"));
-    EXPECT_TRUE(refus(R"({"n":1,"joueurs":{},"origine":[0,0,0]})").starts_with("invalid type: map, expected a sequence"));
+    EXPECT_TRUE(
+        refus(R"({"n":1,"joueurs":{},"origine":[0,0,0]})").starts_with("invalid type: map, expected a sequence"));
     EXPECT_EQ(refus(R"({"n":1,"joueurs":[],"origine":[0,0,0],"extra":[1]})"), "<accepted>");
     // The reader is reusable after an error.
     Rapport y;

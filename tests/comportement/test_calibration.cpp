@@ -86,9 +86,9 @@ TEST(Percentile, GrandesListesCommeUnTriStable) {
     for (int i = 0; i < 20000; ++i) {
         x = x * 6364136223846793005ULL + 1442695040888963407ULL;
         const int k = static_cast<int>(x >> 60);
-        v.push_back(k < 5 ? (k % 2 == 0 ? 0.0 : -0.0)
-                    : k < 8 ? -static_cast<double>(x >> 44) / 3.0
-                    : k < 9 ? std::numeric_limits<double>::denorm_min() * static_cast<double>(k)
+        v.push_back(k < 5    ? (k % 2 == 0 ? 0.0 : -0.0)
+                    : k < 8  ? -static_cast<double>(x >> 44) / 3.0
+                    : k < 9  ? std::numeric_limits<double>::denorm_min() * static_cast<double>(k)
                     : k < 10 ? kNaN
                              : static_cast<double>(x >> 20) * 1e-3);
     }
@@ -101,7 +101,8 @@ TEST(Percentile, GrandesListesCommeUnTriStable) {
         const double q = r / 1000.0;
         const double attendu = percentile_trie(tries, q);
         const double obtenu = percentile(v, q);
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(attendu), std::bit_cast<std::uint64_t>(obtenu)) << "q = " << q << ": " << attendu << " vs " << obtenu;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(attendu), std::bit_cast<std::uint64_t>(obtenu))
+            << "q = " << q << ": " << attendu << " vs " << obtenu;
     }
 }
 
@@ -151,8 +152,7 @@ TEST(Echantillons, ReactionsDansLaFenetreDe500Ms) {
     // A fast step (> 60 deg/s) 500 ms after the reveal counts; 501 ms does not.
     EXPECT_EQ(reactions({T(0), T(10).visible(), T(500).visible(), T(510).visible().yaw(1)}),
               std::vector<double>{500.0});
-    EXPECT_EQ(reactions({T(0), T(10).visible(), T(501).visible(), T(511).visible().yaw(1)}),
-              std::vector<double>{});
+    EXPECT_EQ(reactions({T(0), T(10).visible(), T(501).visible(), T(511).visible().yaw(1)}), std::vector<double>{});
     // Exactly 60 deg/s is not a reaction.
     EXPECT_EQ(reactions({T(0), T(10).visible(), T(110).visible().yaw(6)}), std::vector<double>{});
     // No target id: not a reveal. An empty id is one.
@@ -218,14 +218,13 @@ TEST(CalibrerLots, SansAucunEchantillon) {
     EXPECT_EQ(r->recommandations.suiviExcellentErreurDeg, 0.01);
     EXPECT_EQ(r->avertissement, kAvertissementRapport);
     EXPECT_TRUE(std::regex_match(r->genereLe, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
-    EXPECT_EQ(avertissements_calibration(*r),
-              (std::vector<std::string>{
-                  "visibleAngularVelocityDegPerSec : aucun échantillon",
-                  "absAngularAccelerationDegPerSec2 : aucun échantillon",
-                  "visibilityToActionReactionMs : aucun échantillon",
-                  "movingVisibleTargetErrorDeg : aucun échantillon",
-                  "seulement 1 match(s) : ajoute des matchs propres de la même cohorte",
-              }));
+    EXPECT_EQ(avertissements_calibration(*r), (std::vector<std::string>{
+                                                  "visibleAngularVelocityDegPerSec : aucun échantillon",
+                                                  "absAngularAccelerationDegPerSec2 : aucun échantillon",
+                                                  "visibilityToActionReactionMs : aucun échantillon",
+                                                  "movingVisibleTargetErrorDeg : aucun échantillon",
+                                                  "seulement 1 match(s) : ajoute des matchs propres de la même cohorte",
+                                              }));
 }
 
 TEST(CalibrerLots, RecommandationsDepuisLesPercentiles) {

@@ -30,11 +30,7 @@ LotTrames propre(const std::string& match) {
 
 TEST(ControlerLots, LignesTrieesParScoreEgalitesDansLOrdreDEntree) {
     const std::vector<LotTrames> lots = {
-        propre("a"),
-        tireur("b", 1),
-        LotTrames{"invalide", "p1", {}},
-        propre("c"),
-        tireur("d", 12),
+        propre("a"), tireur("b", 1), LotTrames{"invalide", "p1", {}}, propre("c"), tireur("d", 12),
     };
     const RapportControle r = controler_lots(lots, EngineThresholds{});
     EXPECT_EQ(r.matchs, 4u);
@@ -73,9 +69,8 @@ TEST(ControlerLots, RienDAnalysable) {
     const RapportControle vide = controler_lots({}, EngineThresholds{});
     EXPECT_EQ(vide.matchs, 0u);
     EXPECT_EQ(vide.tauxReviewOuPlus, 0.0);
-    const RapportControle r =
-        controler_lots(std::vector<LotTrames>{LotTrames{"x", "p", {}}, LotTrames{"", "p", {T(0), T(1), T(2)}}},
-                       EngineThresholds{});
+    const RapportControle r = controler_lots(
+        std::vector<LotTrames>{LotTrames{"x", "p", {}}, LotTrames{"", "p", {T(0), T(1), T(2)}}}, EngineThresholds{});
     EXPECT_EQ(r.matchs, 0u);
     EXPECT_EQ(r.invalides, 2u);
     EXPECT_EQ(r.reviewOuPlus, 0u);

@@ -192,17 +192,18 @@ TEST(ConversionFlux, CompteLesInstantanesEtIgnoreLesInstantsNonCroissants) {
     ASSERT_TRUE(r) << r.error();
     EXPECT_EQ(r->instantanes, 4u);
     EXPECT_EQ(r->trames, 2u);  // p1 at 10 and p2 at 5; each player's repeat is dropped
-    EXPECT_EQ(sortie,
-              R"({"matchId":"m","playerId":"p1","timestampMs":10,"yawDeg":0.0,"pitchDeg":0.0,"mouseDx":0,"mouseDy":0,)"
-              R"("targetId":null,"targetVisible":false,"targetOccluded":false,"targetAngularErrorDeg":180.0,)"
-              R"("occludedTargetAngularErrorDeg":180.0,"targetAngularSpeedDegPerSec":0.0,"shotFired":false,"hit":false,)"
-              R"("headshot":false,"weaponId":"","acquisitionMode":null,"acquisitionConfidence":1.0})"
-              "\n"
-              R"({"matchId":"m","playerId":"p2","timestampMs":5,"yawDeg":0.0,"pitchDeg":0.0,"mouseDx":0,"mouseDy":0,)"
-              R"("targetId":null,"targetVisible":false,"targetOccluded":false,"targetAngularErrorDeg":180.0,)"
-              R"("occludedTargetAngularErrorDeg":180.0,"targetAngularSpeedDegPerSec":0.0,"shotFired":false,"hit":false,)"
-              R"("headshot":false,"weaponId":"","acquisitionMode":null,"acquisitionConfidence":1.0})"
-              "\n");
+    EXPECT_EQ(
+        sortie,
+        R"({"matchId":"m","playerId":"p1","timestampMs":10,"yawDeg":0.0,"pitchDeg":0.0,"mouseDx":0,"mouseDy":0,)"
+        R"("targetId":null,"targetVisible":false,"targetOccluded":false,"targetAngularErrorDeg":180.0,)"
+        R"("occludedTargetAngularErrorDeg":180.0,"targetAngularSpeedDegPerSec":0.0,"shotFired":false,"hit":false,)"
+        R"("headshot":false,"weaponId":"","acquisitionMode":null,"acquisitionConfidence":1.0})"
+        "\n"
+        R"({"matchId":"m","playerId":"p2","timestampMs":5,"yawDeg":0.0,"pitchDeg":0.0,"mouseDx":0,"mouseDy":0,)"
+        R"("targetId":null,"targetVisible":false,"targetOccluded":false,"targetAngularErrorDeg":180.0,)"
+        R"("occludedTargetAngularErrorDeg":180.0,"targetAngularSpeedDegPerSec":0.0,"shotFired":false,"hit":false,)"
+        R"("headshot":false,"weaponId":"","acquisitionMode":null,"acquisitionConfidence":1.0})"
+        "\n");
     r = convertir_texte("\n  \n", sortie);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->instantanes, 0u);
@@ -237,7 +238,8 @@ TEST(ConversionFlux, LesTramesEcritesSeRelisentALIdentique) {
     for (int i = 0; i < 20; ++i) {
         entree += R"({"matchId":"m","localPlayerId":"p","localTeamId":1,"timestampMs":)" + std::to_string(i * 16) +
                   R"(,"yawDeg":)" + std::to_string(0.37 * i) + R"(,"pitchDeg":-1.25,"mouseDx":-3,"shotFired":)" +
-                  (i % 5 == 0 ? "true" : "false") + R"(,"weaponId":"ak","acquisitionMode":"esp","acquisitionConfidence":0.8,)"
+                  (i % 5 == 0 ? "true" : "false") +
+                  R"(,"weaponId":"ak","acquisitionMode":"esp","acquisitionConfidence":0.8,)"
                   R"("players":[{"entityId":"x","teamId":2,"isAlive":true,"isVisibleFromLocalPlayer":)" +
                   (i % 3 == 0 ? "false" : "true") + R"(,"aimPoint":{"x":10,"y":)" + std::to_string(0.1 * i) +
                   R"(,"z":1.5}}]})" + "\n";
@@ -308,7 +310,8 @@ TEST(ConversionFlux, LesJoueursNeSAccumulentPasDUneLigneALAutre) {
     std::string texte;
     texte += R"({"matchId":"m","localPlayerId":"p","timestampMs":1,"players":[)" + adversaire + "]}\n";
     texte += R"({"matchId":"m","localPlayerId":"p","timestampMs":2,"players":[)" + adversaire + "]}\n";
-    texte += R"({"matchId":"m","localPlayerId":"p","timestampMs":300,"players":[]})" "\n";
+    texte += R"({"matchId":"m","localPlayerId":"p","timestampMs":300,"players":[]})"
+             "\n";
     auto trames = convertir_puis_relire(texte);
     ASSERT_TRUE(trames) << trames.error();
     ASSERT_EQ(trames->size(), 3u);

@@ -65,7 +65,8 @@ TEST(LectureCompressee, MessagesAvecLesLignesDuTexte) {
     // Line 9 of the text, in the third member.
     const std::string debut = trame("m", "p", 1) + "\n\n" + trame("m", "p", 2) + "\r\n";
     const std::string milieu = "\n" + trame("m", "p", 3) + "\n\n";
-    const std::string fin = trame("m", "p", 4) + "\n\n" + R"({"matchId":"m","hit":1})" + "\n" + trame("m", "p", 5) + "\n";
+    const std::string fin =
+        trame("m", "p", 4) + "\n\n" + R"({"matchId":"m","hit":1})" + "\n" + trame("m", "p", 5) + "\n";
     const std::string ligne_9 = "ligne 9 : invalid type: integer `1`, expected a boolean at line 1 column 22";
     const std::string fautif = essai::gzip(debut + milieu + fin);
     const std::string texte = replay();

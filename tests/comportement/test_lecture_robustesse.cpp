@@ -58,8 +58,12 @@ TEST(LectureRobustesse, LesLecturesCourtesDonnentLeMemeResultat) {
     // A long line (past 8 KiB), CR LF pairs, a multi-byte character and a
     // last line ending with a CR but no LF.
     const std::string longue = R"({"matchId":"m","weaponId":")" + std::string(9000, 'w') + R"(","timestampMs":3})";
-    const std::string texte = R"({"matchId":"m","weaponId":"é€😀","timestampMs":5})" "\r\n\r\n" + longue +
-        "\r\n \u00a0\r\n" R"({"matchId":"m","timestampMs":1})" "\r";
+    const std::string texte = R"({"matchId":"m","weaponId":"é€😀","timestampMs":5})"
+                              "\r\n\r\n" +
+                              longue +
+                              "\r\n \u00a0\r\n"
+                              R"({"matchId":"m","timestampMs":1})"
+                              "\r";
     const std::string attendu = en_une_fois(texte);
     ASSERT_FALSE(attendu.starts_with("erreur")) << attendu;
     EXPECT_EQ(attendu, "m|:1,;3," + std::string(9000, 'w') + ";5,é€😀;\n");

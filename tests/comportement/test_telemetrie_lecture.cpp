@@ -55,10 +55,12 @@ TEST(TelemetrieLecture, ErreursNommantLeType) {
     EXPECT_TRUE(comportement::trame_depuis_json("[]").has_value());
     EXPECT_TRUE(comportement::trame_depuis_json("true").error().starts_with(
         "invalid type: boolean `true`, expected struct TrameTelemetrie"));
-    EXPECT_TRUE(comportement::trame_depuis_json(R"({"mouseDx":1e2})").error().starts_with(
-        "invalid type: floating point `100.0`, expected i32 at line 1 column "));
-    EXPECT_TRUE(comportement::trame_depuis_json(R"({"targetVisible":1})").error().starts_with(
-        "invalid type: integer `1`, expected a boolean"));
+    EXPECT_TRUE(comportement::trame_depuis_json(R"({"mouseDx":1e2})")
+                    .error()
+                    .starts_with("invalid type: floating point `100.0`, expected i32 at line 1 column "));
+    EXPECT_TRUE(comportement::trame_depuis_json(R"({"targetVisible":1})")
+                    .error()
+                    .starts_with("invalid type: integer `1`, expected a boolean"));
     EXPECT_TRUE(comportement::trame_depuis_json(R"({"AcquisitionMode":"a","acquisitionMode":null})")
                     .error()
                     .starts_with("duplicate field `acquisitionMode`"));
@@ -88,12 +90,18 @@ TEST(TelemetrieLecture, Utf8InvalideEstUneErreurDeLecture) {
 
 TEST(TelemetrieLecture, GroupesOrdonnesOctetParOctetEtTriStable) {
     std::string texte;
-    texte += R"({"matchId":"b","playerId":"x","timestampMs":3,"weaponId":"1"})" "\n";
-    texte += R"({"matchId":"\u00e9","playerId":"x","timestampMs":0})" "\n";
-    texte += R"({"matchId":"b","playerId":"x","timestampMs":-1,"weaponId":"2"})" "\n";
-    texte += R"({"matchId":"B","playerId":"y"})" "\n";
-    texte += R"({"matchId":"b","playerId":"x","timestampMs":3,"weaponId":"3"})" "\n";
-    texte += R"({"matchId":"b","playerId":"","timestampMs":9})" "\r\n";
+    texte += R"({"matchId":"b","playerId":"x","timestampMs":3,"weaponId":"1"})"
+             "\n";
+    texte += R"({"matchId":"\u00e9","playerId":"x","timestampMs":0})"
+             "\n";
+    texte += R"({"matchId":"b","playerId":"x","timestampMs":-1,"weaponId":"2"})"
+             "\n";
+    texte += R"({"matchId":"B","playerId":"y"})"
+             "\n";
+    texte += R"({"matchId":"b","playerId":"x","timestampMs":3,"weaponId":"3"})"
+             "\n";
+    texte += R"({"matchId":"b","playerId":"","timestampMs":9})"
+             "\r\n";
     texte += R"({"matchId":"b","playerId":"x","timestampMs":-9223372036854775808,"weaponId":"4"})";
     auto r = lots(texte);
     ASSERT_TRUE(r) << r.error();
@@ -116,8 +124,8 @@ TEST(TelemetrieLecture, GrandLotEtLignesLongues) {
     // a line longer than the read buffer.
     std::string texte;
     for (int i = 0; i < 20000; ++i) {
-        texte += R"({"matchId":"m","playerId":"p","timestampMs":)" + std::to_string(10000 - i / 2) +
-            R"(,"mouseDx":)" + std::to_string(i) + "}\n";
+        texte += R"({"matchId":"m","playerId":"p","timestampMs":)" + std::to_string(10000 - i / 2) + R"(,"mouseDx":)" +
+                 std::to_string(i) + "}\n";
     }
     // Two-byte characters straddle the buffer boundaries.
     std::string arme;

@@ -125,7 +125,8 @@ protected:
         std::vector<ReglagesLecture> r;
         for (std::size_t fils : {1U, 2U, 7U}) {
             for (std::size_t morceau : {64U, 1000U, 1U << 20}) {
-                for (std::uint64_t budget : {std::numeric_limits<std::uint64_t>::max(), std::uint64_t{1} << 18, std::uint64_t{1}}) {
+                for (std::uint64_t budget :
+                     {std::numeric_limits<std::uint64_t>::max(), std::uint64_t{1} << 18, std::uint64_t{1}}) {
                     ReglagesLecture x;
                     x.fils = fils;
                     x.taille_morceau = morceau;
@@ -139,8 +140,8 @@ protected:
     }
 
     static std::string nom(const ReglagesLecture& r) {
-        return "fils " + std::to_string(r.fils) + ", morceaux de " + std::to_string(r.taille_morceau) +
-            ", budget " + std::to_string(r.budget);
+        return "fils " + std::to_string(r.fils) + ", morceaux de " + std::to_string(r.taille_morceau) + ", budget " +
+               std::to_string(r.budget);
     }
 
     // All batches of every file, as the command line read them before.
@@ -164,7 +165,8 @@ std::string sans_date(std::string json) {
 }
 
 TEST_F(TraitementFichiers, MemesRapportsQuelsQueSoientFilsMorceauxEtBudget) {
-    for (std::uint64_t f = 0; f < 5; ++f) fichier("propre" + std::to_string(f) + ".jsonl", fichier_cohorte(f + 11, false));
+    for (std::uint64_t f = 0; f < 5; ++f)
+        fichier("propre" + std::to_string(f) + ".jsonl", fichier_cohorte(f + 11, false));
     const std::vector<LotTrames> lots = lots_attendus();
     const auto calibration = calibrer_lots(lots, "c");
     ASSERT_TRUE(calibration) << calibration.error();
@@ -187,7 +189,8 @@ TEST_F(TraitementFichiers, MemesRapportsQuelsQueSoientFilsMorceauxEtBudget) {
 }
 
 TEST_F(TraitementFichiers, LotsRefusesDansLOrdreDesLots) {
-    for (std::uint64_t f = 0; f < 4; ++f) fichier("melange" + std::to_string(f) + ".jsonl", fichier_cohorte(f + 40, true));
+    for (std::uint64_t f = 0; f < 4; ++f)
+        fichier("melange" + std::to_string(f) + ".jsonl", fichier_cohorte(f + 40, true));
     const std::vector<LotTrames> lots = lots_attendus();
     const auto calibration = calibrer_lots(lots, "c");
     ASSERT_FALSE(calibration);
@@ -464,18 +467,34 @@ TEST_F(TraitementFichiers, PartielsFusionnesCommeUnSeulPassage) {
 // Little-endian encoder of the test's own, for the layout written out in full.
 struct Octets {
     std::string o;
-    Octets& u8(unsigned v) { o += static_cast<char>(v); return *this; }
-    Octets& u32(std::uint32_t v) { for (int k = 0; k < 4; ++k) u8((v >> (8 * k)) & 0xFF); return *this; }
-    Octets& u64(std::uint64_t v) { for (int k = 0; k < 8; ++k) u8((v >> (8 * k)) & 0xFF); return *this; }
+    Octets& u8(unsigned v) {
+        o += static_cast<char>(v);
+        return *this;
+    }
+    Octets& u32(std::uint32_t v) {
+        for (int k = 0; k < 4; ++k) u8((v >> (8 * k)) & 0xFF);
+        return *this;
+    }
+    Octets& u64(std::uint64_t v) {
+        for (int k = 0; k < 8; ++k) u8((v >> (8 * k)) & 0xFF);
+        return *this;
+    }
     Octets& f64(double v) { return u64(std::bit_cast<std::uint64_t>(v)); }
-    Octets& texte(const std::string& t) { u64(t.size()); o += t; return *this; }
+    Octets& texte(const std::string& t) {
+        u64(t.size());
+        o += t;
+        return *this;
+    }
     // Header and CRC around a body.
     static std::string partiel(std::uint32_t commande, const std::string& corps) {
         Octets e;
         e.o = "\x89PART\r\n\x1A";
         e.u32(1).u32(commande).u64(24 + corps.size() + 4);
         e.o += corps;
-        return e.u32(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(e.o.data()), static_cast<uInt>(e.o.size())))).o;
+        return e
+            .u32(static_cast<std::uint32_t>(
+                crc32(0, reinterpret_cast<const Bytef*>(e.o.data()), static_cast<uInt>(e.o.size()))))
+            .o;
     }
 };
 
@@ -488,9 +507,24 @@ TEST(Partiel, DispositionDesOctetsEtRelecture) {
     a.echantillons.visibleAngularVelocityDegPerSec = {1.5, -0.0};
     a.echantillons.visibilityToActionReactionMs = {nan_charge};
     a.echantillons.movingVisibleTargetErrorDeg = {0.0, -0.0, 1e-310};
-    const std::string calibration = Octets::partiel(
-        1, Octets{}.u64(2).texte("a.jsonl").texte("d\u00e9j\u00e0/b.jsonl.gz").u64(2).u64(7).u8(0)
-               .u64(2).f64(1.5).f64(-0.0).u64(0).u64(1).f64(nan_charge).u64(3).f64(0.0).f64(-0.0).f64(1e-310).o);
+    const std::string calibration = Octets::partiel(1, Octets{}
+                                                           .u64(2)
+                                                           .texte("a.jsonl")
+                                                           .texte("d\u00e9j\u00e0/b.jsonl.gz")
+                                                           .u64(2)
+                                                           .u64(7)
+                                                           .u8(0)
+                                                           .u64(2)
+                                                           .f64(1.5)
+                                                           .f64(-0.0)
+                                                           .u64(0)
+                                                           .u64(1)
+                                                           .f64(nan_charge)
+                                                           .u64(3)
+                                                           .f64(0.0)
+                                                           .f64(-0.0)
+                                                           .f64(1e-310)
+                                                           .o);
 
     AccumulateurControle k;
     k.sources = {"c.jsonl"};
@@ -499,9 +533,26 @@ TEST(Partiel, DispositionDesOctetsEtRelecture) {
     k.lignes.push_back({"m\u00e9", "", 12.0, "NORMAL", {}});
     EngineThresholds s;
     s.reactionVeryFastMs = -7;
-    const std::string controle = Octets::partiel(
-        2, Octets{}.u64(1).texte("c.jsonl").u8(1).f64(520.0).f64(3000.0).u64(static_cast<std::uint64_t>(-7)).u64(135)
-               .f64(0.65).u64(3).u64(2).texte("m").texte("p").f64(55.5).u8(0x11).texte("m\u00e9").texte("").f64(12.0).u8(0).o);
+    const std::string controle = Octets::partiel(2, Octets{}
+                                                        .u64(1)
+                                                        .texte("c.jsonl")
+                                                        .u8(1)
+                                                        .f64(520.0)
+                                                        .f64(3000.0)
+                                                        .u64(static_cast<std::uint64_t>(-7))
+                                                        .u64(135)
+                                                        .f64(0.65)
+                                                        .u64(3)
+                                                        .u64(2)
+                                                        .texte("m")
+                                                        .texte("p")
+                                                        .f64(55.5)
+                                                        .u8(0x11)
+                                                        .texte("m\u00e9")
+                                                        .texte("")
+                                                        .f64(12.0)
+                                                        .u8(0)
+                                                        .o);
 
     commun::SortieChaine sc;
     commun::SortieChaine sk;
@@ -516,7 +567,8 @@ TEST(Partiel, DispositionDesOctetsEtRelecture) {
     b.echantillons.visibleAngularVelocityDegPerSec = {9.0};
     std::vector<std::string> sources;
     commun::SourceChaine lc(calibration);
-    ASSERT_TRUE(lire_partiel(lc, std::nullopt, {.commande = CommandePartiel::calibrer, .sources = &sources, .calibration = &b}));
+    ASSERT_TRUE(lire_partiel(lc, std::nullopt,
+                             {.commande = CommandePartiel::calibrer, .sources = &sources, .calibration = &b}));
     EXPECT_EQ(sources, a.sources);
     EXPECT_EQ(b.matchs, 3u);
     EXPECT_EQ(b.trames, 7u);
@@ -532,10 +584,12 @@ TEST(Partiel, DispositionDesOctetsEtRelecture) {
     AccumulateurControle l;
     std::optional<EngineThresholds> lus;
     commun::SourceChaine lk(controle);
-    ASSERT_TRUE(lire_partiel(lk, controle.size(), {.commande = CommandePartiel::controler, .controle = &l, .seuils = &lus}));
+    ASSERT_TRUE(
+        lire_partiel(lk, controle.size(), {.commande = CommandePartiel::controler, .controle = &l, .seuils = &lus}));
     ASSERT_TRUE(lus);
     EXPECT_TRUE(memes_seuils_partiel(*lus, s));
-    EXPECT_EQ(rapport_controle_json(rapport_controle(std::move(l))), rapport_controle_json(rapport_controle(std::move(k))));
+    EXPECT_EQ(rapport_controle_json(rapport_controle(std::move(l))),
+              rapport_controle_json(rapport_controle(std::move(k))));
 }
 
 TEST(Partiel, FautesNommees) {
@@ -545,7 +599,9 @@ TEST(Partiel, FautesNommees) {
     commun::SortieChaine s;
     ASSERT_TRUE(ecrire_partiel_calibration(s, a));
     const std::string bon = s.texte;
-    const auto changer = [&](std::size_t pos, std::string octets) { return std::string(bon).replace(pos, octets.size(), octets); };
+    const auto changer = [&](std::size_t pos, std::string octets) {
+        return std::string(bon).replace(pos, octets.size(), octets);
+    };
     // The same fault with a CRC made right again: only the structure tells.
     const auto recalcule = [](const std::string& p) { return Octets::partiel(1, p.substr(24, p.size() - 28)); };
     // Sources: a count and one text of 7 bytes; then two counts: the refusal byte is at 63, the first list at 64.
@@ -562,7 +618,8 @@ TEST(Partiel, FautesNommees) {
     };
     const std::vector<Cas> cas = {
         {bon.substr(0, 20), tronque + " (20 octets, en-t\u00eate incomplet)"},
-        {bon.substr(0, bon.size() - 1), tronque + " (" + std::to_string(bon.size() - 1) + " octets sur " + std::to_string(bon.size()) + " annonc\u00e9s)"},
+        {bon.substr(0, bon.size() - 1), tronque + " (" + std::to_string(bon.size() - 1) + " octets sur " +
+                                            std::to_string(bon.size()) + " annonc\u00e9s)"},
         {changer(8, Octets{}.u32(2).o), "r\u00e9sultat partiel de version 2 inconnue (ce programme lit la version 1)"},
         {changer(12, Octets{}.u32(2).o), "r\u00e9sultat partiel de controler, pas de calibrer"},
         {changer(12, Octets{}.u32(7).o), "r\u00e9sultat partiel d'une commande inconnue (7)"},
@@ -591,11 +648,13 @@ TEST(Partiel, FautesNommees) {
     }
     // Longer than it says.
     commun::SourceChaine source(bon + "x");
-    EXPECT_EQ(lire_partiel(source, std::nullopt, {}).error(),
-              "r\u00e9sultat partiel invalide (plus long que les " + std::to_string(bon.size()) + " octets annonc\u00e9s)");
+    EXPECT_EQ(lire_partiel(source, std::nullopt, {}).error(), "r\u00e9sultat partiel invalide (plus long que les " +
+                                                                  std::to_string(bon.size()) +
+                                                                  " octets annonc\u00e9s)");
     commun::SourceChaine fichier(bon + "x");
-    EXPECT_EQ(lire_partiel(fichier, bon.size() + 1, {}).error(),
-              "r\u00e9sultat partiel invalide (" + std::to_string(bon.size() + 1) + " octets pour " + std::to_string(bon.size()) + " annonc\u00e9s)");
+    EXPECT_EQ(lire_partiel(fichier, bon.size() + 1, {}).error(), "r\u00e9sultat partiel invalide (" +
+                                                                     std::to_string(bon.size() + 1) + " octets pour " +
+                                                                     std::to_string(bon.size()) + " annonc\u00e9s)");
 }
 
 TEST_F(TraitementFichiers, LaPremiereFauteDansLOrdreDesFichiersPartielsCompris) {
@@ -608,7 +667,7 @@ TEST_F(TraitementFichiers, LaPremiereFauteDansLOrdreDesFichiersPartielsCompris) 
     const std::string tronque = fichier("t.partiel", s.texte.substr(0, 40));
     const std::string mauvais_message = mauvais + " : " + lire_replay(mauvais).error();
     const std::string tronque_message = tronque + " : r\u00e9sultat partiel tronqu\u00e9 (40 octets sur " +
-        std::to_string(s.texte.size()) + " annonc\u00e9s)";
+                                        std::to_string(s.texte.size()) + " annonc\u00e9s)";
     EngineThresholds autres;
     autres.trackingExcellentErrorDeg = std::nextafter(autres.trackingExcellentErrorDeg, 1.0);
     struct Cas {
@@ -620,7 +679,10 @@ TEST_F(TraitementFichiers, LaPremiereFauteDansLOrdreDesFichiersPartielsCompris) 
     const std::string autres_message = partiel + " : r\u00e9sultat partiel calcul\u00e9 avec d'autres seuils";
     const std::string commande = partiel + " : r\u00e9sultat partiel de controler, pas de calibrer";
     const std::vector<Cas> cas = {
-        {{bon, tronque, mauvais}, tronque_message, tronque_message, tronque + " : r\u00e9sultat partiel de controler, pas de calibrer"},
+        {{bon, tronque, mauvais},
+         tronque_message,
+         tronque_message,
+         tronque + " : r\u00e9sultat partiel de controler, pas de calibrer"},
         {{bon, mauvais, tronque}, mauvais_message, mauvais_message, mauvais_message},
         {{partiel, bon, mauvais}, mauvais_message, autres_message, commande},
         {{bon, partiel, bon}, "", autres_message, commande},

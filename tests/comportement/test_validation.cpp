@@ -99,11 +99,11 @@ TEST(Validation, TargetIdIsTrimmedOfUnicodeWhiteSpaceOnly) {
 
 TEST(Validation, TrimHandlesEveryWhiteSpaceKindAndNothingElse) {
     EXPECT_EQ(commun::rogner_unicode("\x09\x0A\x0B\x0C\x0D a b \xE1\x9A\x80\xE2\x80\x80\xE2\x80\x8A\xE2\x80\xA9"
-                            "\xE2\x80\xAF\xE2\x81\x9F"),
+                                     "\xE2\x80\xAF\xE2\x81\x9F"),
               "a b");
     EXPECT_EQ(commun::rogner_unicode("\xEF\xBB\xBFx\x1C"), "\xEF\xBB\xBFx\x1C");  // BOM and U+001C stay
     EXPECT_EQ(commun::rogner_unicode("\xE1\xA0\x8E"), "\xE1\xA0\x8E");            // U+180E stays
-    EXPECT_EQ(commun::rogner_unicode("\xC2\xA0\xC2"), "\xC2");                    // a truncated sequence is not white space
+    EXPECT_EQ(commun::rogner_unicode("\xC2\xA0\xC2"), "\xC2");  // a truncated sequence is not white space
     EXPECT_EQ(commun::rogner_unicode(""), "");
     // Batch ids are trimmed only to decide they are missing; frames still compare them byte for byte.
     std::vector<TrameTelemetrie> trames{T(1).match(" m "), T(2).match(" m "), T(3).match("m")};

@@ -90,9 +90,7 @@ std::optional<int> Processus::attendre(std::chrono::milliseconds delai) {
     return statut_;
 }
 
-bool Processus::en_cours() {
-    return !attendre(std::chrono::milliseconds(0)).has_value();
-}
+bool Processus::en_cours() { return !attendre(std::chrono::milliseconds(0)).has_value(); }
 
 void Processus::signaler(int signal) {
     if (pid_ > 0 && en_cours()) {
@@ -135,9 +133,8 @@ std::optional<ServeurXPrive> ServeurXPrive::demarrer() {
             continue;
         }
         const std::string affichage = ":" + n;
-        auto p = Processus::lancer({"Xvfb", affichage, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                                    "-noreset"},
-                                   "");
+        auto p =
+            Processus::lancer({"Xvfb", affichage, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}, "");
         if (!p) {
             return std::nullopt;
         }

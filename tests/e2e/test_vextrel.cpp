@@ -62,10 +62,10 @@ struct Probe {
 
 // Decodes every frame: a file ffprobe cannot decode gives no frame count.
 Probe sonder(const std::string& chemin) {
-    const Execution e = essai::executer({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
-                                         "-show_entries", "stream=codec_name,width,height,nb_read_frames", "-of",
-                                         "default=noprint_wrappers=1", chemin},
-                                        "");
+    const Execution e =
+        essai::executer({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                         "stream=codec_name,width,height,nb_read_frames", "-of", "default=noprint_wrappers=1", chemin},
+                        "");
     Probe p;
     std::smatch m;
     if (std::regex_search(e.sortie, m, std::regex("codec_name=(\\w+)"))) {
@@ -170,7 +170,8 @@ public:
                 tampon_.erase(0, lf + 1);
                 return l;
             }
-            const auto reste = std::chrono::duration_cast<std::chrono::milliseconds>(fin - std::chrono::steady_clock::now());
+            const auto reste =
+                std::chrono::duration_cast<std::chrono::milliseconds>(fin - std::chrono::steady_clock::now());
             pollfd p{fd_, POLLIN, 0};
             if (reste.count() <= 0 || poll(&p, 1, static_cast<int>(reste.count())) <= 0) {
                 return std::nullopt;
@@ -270,8 +271,8 @@ TEST_F(Enregistrement, ProcessusInconnuSort101SansRienEcrire) {
 // Colour (R, G, B) at the centre of frame `n`, decoded by ffmpeg.
 std::optional<std::array<int, 3>> couleur_au_centre(const std::string& chemin, int n) {
     const Execution e = essai::executer({"ffmpeg", "-v", "error", "-i", chemin, "-vf",
-                                         "select=eq(n\\," + std::to_string(n) + "),crop=2:2:639:359", "-frames:v",
-                                         "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
+                                         "select=eq(n\\," + std::to_string(n) + "),crop=2:2:639:359", "-frames:v", "1",
+                                         "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
                                         "");
     if (e.sortie.size() < 3) {
         return std::nullopt;

@@ -77,9 +77,7 @@ protected:
     std::optional<capture::ConnexionX11> connexion_;
 };
 
-std::string notre_executable() {
-    return vextrel::executable_du_processus(static_cast<std::uint32_t>(getpid()));
-}
+std::string notre_executable() { return vextrel::executable_du_processus(static_cast<std::uint32_t>(getpid())); }
 
 TEST_F(X11, EnumerationLitLesProprietesDesFiltres) {
     const xcb_window_t normale = creer(100, 100);
@@ -207,8 +205,8 @@ struct Reception {
 TEST_F(X11, CaptureSuitContenuTailleEtDestruction) {
     const xcb_window_t f = creer(320, 200, 0xFF0000);
     Reception r;
-    auto capture = capture::SondageX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
-                                                 serveur_->affichage().c_str());
+    auto capture = capture::SondageX11::demarrer(
+        f, r.depot(), [&r] { r.fermee = true; }, 10ms, serveur_->affichage().c_str());
     ASSERT_TRUE(capture) << capture.error().chaine();
     auto pixel = r.attendre(320, 200);
     ASSERT_TRUE(pixel);
@@ -242,8 +240,8 @@ TEST_F(X11, CaptureSuitContenuTailleEtDestruction) {
 TEST_F(X11, FenetreNonAfficheeNeDonneAucuneImageSansEtreFermee) {
     const xcb_window_t f = creer(64, 64, 0x0000FF, false);
     Reception r;
-    auto capture = capture::SondageX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
-                                                 serveur_->affichage().c_str());
+    auto capture = capture::SondageX11::demarrer(
+        f, r.depot(), [&r] { r.fermee = true; }, 10ms, serveur_->affichage().c_str());
     ASSERT_TRUE(capture);
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ((*capture)->images(), 0U);
@@ -259,8 +257,8 @@ TEST_F(X11, FenetreDebordantDeLEcranCaptureeEnPartie) {
     // 1280 × 1024 screen: the window's right half and bottom quarter are off it.
     const xcb_window_t f = creer(200, 100, 0x0000FF, true, 1180, 949);
     Reception r;
-    auto capture = capture::SondageX11::demarrer(f, r.depot(), [&r] { r.fermee = true; }, 10ms,
-                                                 serveur_->affichage().c_str());
+    auto capture = capture::SondageX11::demarrer(
+        f, r.depot(), [&r] { r.fermee = true; }, 10ms, serveur_->affichage().c_str());
     ASSERT_TRUE(capture);
     ASSERT_TRUE(r.attendre(200, 100));
     std::lock_guard g(r.verrou);

@@ -39,9 +39,12 @@ TEST(Presets, AndVendors) {
     EXPECT_EQ(qualite_preset(2), 85u);
     EXPECT_EQ(qualite_preset(3), std::nullopt);
 
-    const std::vector<std::optional<std::string>> noms{
-        std::nullopt, "", "nvidia H.264 Encoder MFT", "Intel® Quick Sync Video H.264 Encoder MFT",
-        "AMDh264Encoder", "NVIDIA H.264 Encoder MFT"};
+    const std::vector<std::optional<std::string>> noms{std::nullopt,
+                                                       "",
+                                                       "nvidia H.264 Encoder MFT",
+                                                       "Intel® Quick Sync Video H.264 Encoder MFT",
+                                                       "AMDh264Encoder",
+                                                       "NVIDIA H.264 Encoder MFT"};
     EXPECT_EQ(choisir_encodeur(noms, 0x10DE), 5u);  // lower-case spelling does not match
     EXPECT_EQ(choisir_encodeur(noms, 0x8086), 3u);
     EXPECT_EQ(choisir_encodeur(noms, 0x1002), 4u);

@@ -22,8 +22,8 @@ struct Banc {
     explicit Banc(faux::Reglages r, std::size_t capacite = 30) : etat(std::make_shared<faux::EtatTransformee>(r)) {
         auto [e, rc] = pipeline::creer_canal<pipeline::ImageEncodee>(capacite);
         recepteur = std::move(rc);
-        encodeur.emplace(EncodeurMateriel::creer(std::make_unique<faux::FausseTransformee>(etat), 30, std::move(e))
-                             .value());
+        encodeur.emplace(
+            EncodeurMateriel::creer(std::make_unique<faux::FausseTransformee>(etat), 30, std::move(e)).value());
     }
 };
 

@@ -74,8 +74,7 @@ struct FausseCapture final : capture::CaptureFenetre {
     // What a frame handler does: the portable arrival rule on a fake frame.
     void livrer(std::uint32_t w, std::uint32_t h) {
         struct Arrivee final : capture::ImageArrivee {
-            std::expected<capture::RefTexture, commun::Erreur> creer_image(std::uint32_t l,
-                                                                           std::uint32_t ht) override {
+            std::expected<capture::RefTexture, commun::Erreur> creer_image(std::uint32_t l, std::uint32_t ht) override {
                 auto t = std::make_shared<FausseTexture>();
                 t->largeur = l;
                 t->hauteur = ht;
@@ -137,7 +136,7 @@ struct Reglages {
     std::uint64_t gop = 60;                // keyframe every `gop` outputs
     bool soumission_en_echec = false;
     int sorties_par_soumission = 1;
-    std::optional<int> collecte_en_echec;  // the collection (from 1) that fails, as a refused new format
+    std::optional<int> collecte_en_echec;         // the collection (from 1) that fails, as a refused new format
     std::chrono::milliseconds delai_calme{2000};  // longest wait for the event thread to go idle
 };
 
@@ -217,9 +216,8 @@ public:
             return;
         }
         const std::uint64_t depart = appels_a_vide_;
-        calme_.wait_for(g, reglages_.delai_calme, [&] {
-            return detruite || en_echec_ || (evenements_.empty() && appels_a_vide_ > depart);
-        });
+        calme_.wait_for(g, reglages_.delai_calme,
+                        [&] { return detruite || en_echec_ || (evenements_.empty() && appels_a_vide_ > depart); });
     }
 
     std::vector<SoumissionVue> soumissions() {

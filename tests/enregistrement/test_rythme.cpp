@@ -5,8 +5,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using enregistrement::DecisionRythme;
 using enregistrement::decider_rythme;
+using enregistrement::DecisionRythme;
 using enregistrement::indice_resynchronise;
 
 constexpr std::chrono::nanoseconds origine{1'000'000'000};

@@ -289,8 +289,8 @@ TEST(Session, ErreurAuMilieuGardeLeFichierInacheve) {
     essai::DossierTemp d;
     std::vector<std::string> journal;
     std::mutex verrou_journal;
-    commun::journal::installer_puits([&](commun::journal::Niveau niveau, std::string_view cible,
-                                         std::string_view message) {
+    commun::journal::installer_puits(
+        [&](commun::journal::Niveau niveau, std::string_view cible, std::string_view message) {
         if (niveau == commun::journal::Niveau::avertissement) {
             std::lock_guard g(verrou_journal);
             journal.push_back(std::string(cible) + "|" + std::string(message));

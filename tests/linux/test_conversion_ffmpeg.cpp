@@ -29,9 +29,7 @@ std::vector<std::uint8_t> uni(std::uint32_t l, std::uint32_t h, std::uint8_t b, 
     return p;
 }
 
-int y_at(const SurfaceNv12Cpu& s, std::uint32_t x, std::uint32_t y) {
-    return s.luma()[y * s.pas() + x];
-}
+int y_at(const SurfaceNv12Cpu& s, std::uint32_t x, std::uint32_t y) { return s.luma()[y * s.pas() + x]; }
 int u_at(const SurfaceNv12Cpu& s, std::uint32_t x, std::uint32_t y) {
     return s.chroma()[(y / 2) * s.pas() + (x / 2) * 2];
 }

@@ -15,8 +15,8 @@
 
 namespace {
 
-using pipeline::ImageEncodee;
 using essai::Octets;
+using pipeline::ImageEncodee;
 
 struct Resultat {
     int statut = -1;
@@ -94,11 +94,13 @@ protected:
             }
         }
         const auto brut = dossier_ / "flux.h264";
-        const auto r = lancer("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=1280x720:rate=30 -t 4 "
-                              "-pix_fmt yuv420p -c:v libx264 -preset veryfast -profile:v high -bf 0 -g 60 -keyint_min 60 "
-                              "-sc_threshold 0 -x264-params aud=1:repeat-headers=1 -bsf:v h264_mp4toannexb "
-                              "-f h264 '" + brut.string() + "'",
-                              dossier_);
+        const auto r = lancer(
+            "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=1280x720:rate=30 -t 4 "
+            "-pix_fmt yuv420p -c:v libx264 -preset veryfast -profile:v high -bf 0 -g 60 -keyint_min 60 "
+            "-sc_threshold 0 -x264-params aud=1:repeat-headers=1 -bsf:v h264_mp4toannexb "
+            "-f h264 '" +
+                brut.string() + "'",
+            dossier_);
         ASSERT_EQ(r.statut, 0) << r.erreurs;
         unites_ = unites_acces(essai::lire_octets(brut));
         ASSERT_EQ(unites_.size(), 120u);
@@ -141,10 +143,11 @@ protected:
     }
 
     Resultat sonder(const std::filesystem::path& chemin) {
-        return lancer("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                      "stream=codec_name,width,height,nb_read_frames -of default=noprint_wrappers=1 '" +
-                          chemin.string() + "'",
-                      dossier_);
+        return lancer(
+            "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+            "stream=codec_name,width,height,nb_read_frames -of default=noprint_wrappers=1 '" +
+                chemin.string() + "'",
+            dossier_);
     }
 
     Resultat mkvinfo(const std::filesystem::path& chemin) {

@@ -10,8 +10,8 @@
 
 namespace {
 
-using pipeline::ImageEncodee;
 using essai::Octets;
+using pipeline::ImageEncodee;
 namespace id = mkv::ebml;
 
 const Octets aud = {0, 0, 0, 1, 0x09, 0xF0};
@@ -107,8 +107,8 @@ TEST_F(Sortie, ImagesAvantLaPremiereCleIgnoreesEtTempsRebases) {
         EXPECT_EQ(blocs[i].cle, i == 0) << i;
     }
     // Length-prefixed, delimiter gone, parameter sets kept in band.
-    EXPECT_EQ(blocs[0].trame, (Octets{0, 0, 0, 5, 0x67, 0x64, 0x00, 0x1F, 0xAC, 0, 0, 0, 3, 0x68, 0xEB, 0xE3, 0, 0, 0,
-                                      2, 0x65, 3}));
+    EXPECT_EQ(blocs[0].trame,
+              (Octets{0, 0, 0, 5, 0x67, 0x64, 0x00, 0x1F, 0xAC, 0, 0, 0, 3, 0x68, 0xEB, 0xE3, 0, 0, 0, 2, 0x65, 3}));
     EXPECT_EQ(blocs[1].trame, (Octets{0, 0, 0, 2, 0x41, 4}));
 }
 

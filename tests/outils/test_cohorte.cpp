@@ -118,7 +118,8 @@ Instantane instantane(std::int64_t ts, std::vector<JoueurInstantane> joueurs) {
 TEST(CohorteConversion, PreferenceVisibleVerrouEtVitesse) {
     {
         comportement::EtatConversion e;
-        const auto t = trame_suivante(instantane(1, {adversaire("occ", 10.0, false), adversaire("vis", 10.3, true)}), e);
+        const auto t =
+            trame_suivante(instantane(1, {adversaire("occ", 10.0, false), adversaire("vis", 10.3, true)}), e);
         ASSERT_TRUE(t && t->targetId);
         EXPECT_EQ(*t->targetId, "vis");
         EXPECT_TRUE(t->targetVisible);
@@ -126,7 +127,8 @@ TEST(CohorteConversion, PreferenceVisibleVerrouEtVitesse) {
     }
     {
         comportement::EtatConversion e;
-        const auto t = trame_suivante(instantane(1, {adversaire("occ", 10.0, false), adversaire("vis", 10.5, true)}), e);
+        const auto t =
+            trame_suivante(instantane(1, {adversaire("occ", 10.0, false), adversaire("vis", 10.5, true)}), e);
         ASSERT_TRUE(t && t->targetId);
         EXPECT_TRUE(t->targetOccluded);
         EXPECT_NEAR(t->occludedTargetAngularErrorDeg, 10.0, 1e-9);
@@ -205,10 +207,30 @@ TEST(CohorteSimulation, LesClesDeLInstantaneSontCellesAttenduesDansLOrdre) {
     const std::string a = generer(Profil::humain, 1, 0, 0.05);
     const std::string ligne = a.substr(0, a.find('\n'));
     std::size_t pos = 0;
-    for (const char* cle : {"matchId", "localPlayerId", "localEntityId", "localTeamId", "timestampMs", "camera",
-                            "yawDeg", "pitchDeg", "mouseDx", "mouseDy", "shotFired", "hit", "headshot", "weaponId",
-                            "players", "entityId", "teamId", "isAlive", "isVisibleFromLocalPlayer", "isInFrustum",
-                            "worldPosition", "aimPoint", "acquisitionMode", "acquisitionConfidence"}) {
+    for (const char* cle : {"matchId",
+                            "localPlayerId",
+                            "localEntityId",
+                            "localTeamId",
+                            "timestampMs",
+                            "camera",
+                            "yawDeg",
+                            "pitchDeg",
+                            "mouseDx",
+                            "mouseDy",
+                            "shotFired",
+                            "hit",
+                            "headshot",
+                            "weaponId",
+                            "players",
+                            "entityId",
+                            "teamId",
+                            "isAlive",
+                            "isVisibleFromLocalPlayer",
+                            "isInFrustum",
+                            "worldPosition",
+                            "aimPoint",
+                            "acquisitionMode",
+                            "acquisitionConfidence"}) {
         const std::size_t k = ligne.find("\"" + std::string(cle) + "\":", pos);
         ASSERT_NE(k, std::string::npos) << cle;
         pos = k;

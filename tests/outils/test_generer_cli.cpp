@@ -33,7 +33,8 @@ TEST_F(GenererCli, LesExemplesSeRegenerentALOctetPres) {
     const fs::path exemples = fs::path(SOURCES) / "exemples";
     const fs::path propres = dossier_ / "propres.jsonl";
     const fs::path snap = dossier_ / "snap.jsonl";
-    ASSERT_EQ(lancer("--profil humain --matchs 2 --graine 42 --duree-s 1 --prefixe propre --sortie " + propres.string()), 0);
+    ASSERT_EQ(
+        lancer("--profil humain --matchs 2 --graine 42 --duree-s 1 --prefixe propre --sortie " + propres.string()), 0);
     ASSERT_EQ(lancer("--profil snap --matchs 1 --graine 7 --duree-s 3.5 --debut-s 1.5 --prefixe snap --sortie " +
                      snap.string()),
               0);

@@ -68,12 +68,12 @@ TEST(IidParametre, InstancesDeControlePubliees) {
     // Instances the runtime's headers publish, with other generics and a struct argument.
     const std::string rc_item =
         "rc(Windows.Graphics.Capture.GraphicsCaptureItem;{79c3f95b-31f7-4ec2-a464-632ef5d30760})";
-    EXPECT_EQ(commun::texte_guid(
-                  commun::iid_parametre("pinterface({9fc2b0bb-e446-44e2-aa61-9cab8f636af2};" + rc_item + ")")),
-              "01CCF2AE-1059-5D57-A805-0A1DFC54CAB9");
-    EXPECT_EQ(commun::texte_guid(
-                  commun::iid_parametre("pinterface({fcdcf02c-e5d8-4478-915a-4d90b74b83a5};" + rc_item + ")")),
-              "43004A3C-FFE7-5352-85A6-7BC41B782FCA");
+    EXPECT_EQ(
+        commun::texte_guid(commun::iid_parametre("pinterface({9fc2b0bb-e446-44e2-aa61-9cab8f636af2};" + rc_item + ")")),
+        "01CCF2AE-1059-5D57-A805-0A1DFC54CAB9");
+    EXPECT_EQ(
+        commun::texte_guid(commun::iid_parametre("pinterface({fcdcf02c-e5d8-4478-915a-4d90b74b83a5};" + rc_item + ")")),
+        "43004A3C-FFE7-5352-85A6-7BC41B782FCA");
     EXPECT_EQ(commun::texte_guid(commun::iid_parametre(
                   "pinterface({bbe1fa4c-b0e3-4583-baef-1f1b2e483e56};struct(Windows.Graphics.RectInt32;i4;i4;i4;i4))")),
               "4F5E243F-3812-5200-B70C-30DCFC61717B");

@@ -46,11 +46,13 @@ TEST(Utf16, DepuisUtf8RemplaceOuRefuseCeQuiNestPasDuTexte) {
     };
     // Each byte that starts no valid sequence gives one U+FFFD.
     const Cas cas[] = {
-        {"a\xff" "b", u"a\uFFFDb"},
-        {"\xc0\xaf", u"\uFFFD\uFFFD"},          // overlong
-        {"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
+        {"a\xff"
+         "b",
+         u"a\uFFFDb"},
+        {"\xc0\xaf", u"\uFFFD\uFFFD"},                      // overlong
+        {"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
         {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
-        {"x\xe2\x82", u"x\uFFFD\uFFFD"},        // cut short
+        {"x\xe2\x82", u"x\uFFFD\uFFFD"},                    // cut short
     };
     for (const Cas& c : cas) {
         EXPECT_EQ(commun::utf16_depuis_utf8(c.entree), c.remplace);

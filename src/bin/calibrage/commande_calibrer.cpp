@@ -76,8 +76,9 @@ std::expected<void, std::string> calibrer(const Arguments& arguments, const comp
     for (const std::string& a : comportement::avertissements_calibration(*rapport)) {
         texte += "⚠ " + a + "\n";
     }
-    texte += "Candidats seulement — à valider avec `calibrage controler` sur d'autres matchs propres avant tout "
-             "usage.\n";
+    texte +=
+        "Candidats seulement — à valider avec `calibrage controler` sur d'autres matchs propres avant tout "
+        "usage.\n";
     message(console, texte);
 
     return emettre_json(arguments, sources, comportement::rapport_calibration_json(*rapport), console);

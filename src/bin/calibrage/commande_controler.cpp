@@ -75,7 +75,8 @@ std::string joindre(const std::vector<std::string>& textes) {
 
 // The control run as it stands once the files are read: only their reading can fail here. Thresholds that
 // cannot be read are recorded as such, with nothing analysed: the merge reports them as one process would.
-std::expected<void, std::string> controler_partiel(const Arguments& arguments, const std::expected<Seuils, std::string>& seuils,
+std::expected<void, std::string> controler_partiel(const Arguments& arguments,
+                                                   const std::expected<Seuils, std::string>& seuils,
                                                    LectureSuivie& lecture, Console console) {
     std::expected<comportement::AccumulateurControle, std::string> controle;
     if (seuils) {
@@ -95,13 +96,14 @@ std::expected<void, std::string> controler_partiel(const Arguments& arguments, c
     if (seuils) utilises = seuils->seuils;
     return emettre_partiel(
         arguments, controle->sources,
-        [&](commun::SortieOctets& s) { return comportement::ecrire_partiel_controle(s, *controle, utilises); }, console);
+        [&](commun::SortieOctets& s) { return comportement::ecrire_partiel_controle(s, *controle, utilises); },
+        console);
 }
 
 }  // namespace
 
-std::expected<void, std::string> controler(const Arguments& arguments,
-                                           const comportement::ReglagesLecture& reglages, Console console) {
+std::expected<void, std::string> controler(const Arguments& arguments, const comportement::ReglagesLecture& reglages,
+                                           Console console) {
     const auto seuils = choisir_seuils(arguments);
     LectureSuivie lecture(arguments, reglages, console);
     if (arguments.partiel) {
@@ -124,9 +126,9 @@ std::expected<void, std::string> controler(const Arguments& arguments,
     message(console, seuils->message);
     const comportement::RapportControle rapport = comportement::rapport_controle(std::move(*controle));
 
-    std::string texte = fmt::format("{} match(s) analysés ({} invalides ignorés) · {} à REVIEW ou plus = {:.1f} %\n",
-                                    rapport.matchs, rapport.invalides, rapport.reviewOuPlus,
-                                    rapport.tauxReviewOuPlus * 100.0);
+    std::string texte =
+        fmt::format("{} match(s) analysés ({} invalides ignorés) · {} à REVIEW ou plus = {:.1f} %\n", rapport.matchs,
+                    rapport.invalides, rapport.reviewOuPlus, rapport.tauxReviewOuPlus * 100.0);
     const std::size_t affichees = std::min<std::size_t>(rapport.lignes.size(), 10);
     for (std::size_t i = 0; i < affichees; ++i) {
         const comportement::LigneControle& l = rapport.lignes[i];
@@ -134,8 +136,9 @@ std::expected<void, std::string> controler(const Arguments& arguments,
                              joindre(l.categories));
     }
     if (rapport.tauxReviewOuPlus > 0.01) {
-        texte += "⚠ Sur une population propre ce taux devrait être quasi nul : remonte les seuils des catégories "
-                 "listées ci-dessus.\n";
+        texte +=
+            "⚠ Sur une population propre ce taux devrait être quasi nul : remonte les seuils des catégories "
+            "listées ci-dessus.\n";
     }
     message(console, texte);
 

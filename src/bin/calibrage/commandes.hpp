@@ -12,8 +12,8 @@ namespace calibrage {
 // calibrer and controler read the input files themselves: their errors come first, in argument order.
 std::expected<void, std::string> calibrer(const Arguments& arguments, const comportement::ReglagesLecture& reglages,
                                           Console console);
-std::expected<void, std::string> controler(const Arguments& arguments,
-                                           const comportement::ReglagesLecture& reglages, Console console);
+std::expected<void, std::string> controler(const Arguments& arguments, const comportement::ReglagesLecture& reglages,
+                                           Console console);
 std::expected<void, std::string> convertir(const Arguments& arguments, Console console);
 
 }  // namespace calibrage

@@ -57,7 +57,8 @@ std::expected<comportement::ReglagesLecture, std::string> reglages_lecture() {
     }
     // Chunks small enough for every thread to have a few in flight within the budget.
     const std::uint64_t par_morceau = r.budget / (8 * (2 * r.fils + 2));
-    r.taille_morceau = static_cast<std::size_t>(std::clamp<std::uint64_t>(par_morceau, 16 << 10, comportement::kTailleMorceau));
+    r.taille_morceau =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(par_morceau, 16 << 10, comportement::kTailleMorceau));
     r.dossier_temporaire = commun::dossier_temporaire();
     return r;
 }
@@ -72,10 +73,8 @@ std::uint64_t total_des_entrees(const Arguments& arguments) {
     return total;
 }
 
-LectureSuivie::LectureSuivie(const Arguments& arguments, const comportement::ReglagesLecture& reglages,
-                             Console console)
-    : progression_(console.erreurs, total_des_entrees(arguments), commun::est_terminal(stderr)),
-      reglages_(reglages) {
+LectureSuivie::LectureSuivie(const Arguments& arguments, const comportement::ReglagesLecture& reglages, Console console)
+    : progression_(console.erreurs, total_des_entrees(arguments), commun::est_terminal(stderr)), reglages_(reglages) {
     reglages_.progression = [this](std::uint64_t octets) { progression_.avancer(octets); };
 }
 

@@ -1,6 +1,5 @@
 #include "bin/vextrel/arguments.hpp"
 
-
 #include "commun/decimal.hpp"
 #include "commun/texte_utf8.hpp"
 #include "commun/utf16.hpp"
@@ -63,26 +62,13 @@ std::string notation_debug(const std::optional<std::string>& texte) {
         }
         const std::uint32_t c = *point;
         switch (c) {
-            case '\0':
-                sortie += "\\0";
-                continue;
-            case '\t':
-                sortie += "\\t";
-                continue;
-            case '\r':
-                sortie += "\\r";
-                continue;
-            case '\n':
-                sortie += "\\n";
-                continue;
-            case '\\':
-                sortie += "\\\\";
-                continue;
-            case '"':
-                sortie += "\\\"";
-                continue;
-            default:
-                break;
+        case '\0': sortie += "\\0"; continue;
+        case '\t': sortie += "\\t"; continue;
+        case '\r': sortie += "\\r"; continue;
+        case '\n': sortie += "\\n"; continue;
+        case '\\': sortie += "\\\\"; continue;
+        case '"': sortie += "\\\""; continue;
+        default: break;
         }
         if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
             sortie += "\\u{";

@@ -43,26 +43,25 @@ bool ArretConsole::installer() {
 
 BOOL ArretConsole::recevoir(DWORD type) {
     switch (type) {
-        case CTRL_C_EVENT:
-        case CTRL_BREAK_EVENT:
-            if (demande_.exchange(true)) {
-                return FALSE;
-            }
-            if (arret_ != nullptr) {
-                SetEvent(arret_);
-            }
-            return TRUE;
-        case CTRL_CLOSE_EVENT:
-            demande_.store(true);
-            if (arret_ != nullptr) {
-                SetEvent(arret_);
-            }
-            if (termine_ != nullptr) {
-                WaitForSingleObject(termine_, delai_fermeture_);
-            }
-            return TRUE;
-        default:
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        if (demande_.exchange(true)) {
             return FALSE;
+        }
+        if (arret_ != nullptr) {
+            SetEvent(arret_);
+        }
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+        demande_.store(true);
+        if (arret_ != nullptr) {
+            SetEvent(arret_);
+        }
+        if (termine_ != nullptr) {
+            WaitForSingleObject(termine_, delai_fermeture_);
+        }
+        return TRUE;
+    default: return FALSE;
     }
 }
 

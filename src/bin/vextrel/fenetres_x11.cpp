@@ -44,9 +44,18 @@ struct Atomes {
 
     explicit Atomes(xcb_connection_t* c) {
         static constexpr std::array<const char*, nombre> noms = {
-            "_NET_CLIENT_LIST_STACKING", "_NET_WM_NAME", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_UTILITY",
-            "_NET_WM_WINDOW_TYPE_TOOLBAR", "_NET_WM_WINDOW_TYPE_MENU", "_NET_WM_WINDOW_TYPE_DOCK",
-            "_NET_WM_WINDOW_TYPE_SPLASH", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN", "_NET_WM_PID", "UTF8_STRING",
+            "_NET_CLIENT_LIST_STACKING",
+            "_NET_WM_NAME",
+            "_NET_WM_WINDOW_TYPE",
+            "_NET_WM_WINDOW_TYPE_UTILITY",
+            "_NET_WM_WINDOW_TYPE_TOOLBAR",
+            "_NET_WM_WINDOW_TYPE_MENU",
+            "_NET_WM_WINDOW_TYPE_DOCK",
+            "_NET_WM_WINDOW_TYPE_SPLASH",
+            "_NET_WM_STATE",
+            "_NET_WM_STATE_HIDDEN",
+            "_NET_WM_PID",
+            "UTF8_STRING",
         };
         std::array<xcb_intern_atom_cookie_t, nombre> cookies{};
         for (std::size_t i = 0; i < nombre; ++i) {
@@ -164,7 +173,8 @@ std::vector<FenetreX11> enumerer_fenetres_x11(xcb_connection_t* c, std::uint32_t
 
     bool extension_res = false;
     if (const auto* ext = xcb_get_extension_data(c, &xcb_res_id); ext != nullptr && ext->present != 0) {
-        Reponse<xcb_res_query_version_reply_t> v(xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), nullptr));
+        Reponse<xcb_res_query_version_reply_t> v(
+            xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), nullptr));
         extension_res = v && (v->server_major > 1 || (v->server_major == 1 && v->server_minor >= 2));
     }
 

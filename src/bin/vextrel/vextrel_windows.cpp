@@ -95,7 +95,7 @@ public:
             return arret_.arret_demande() ? FinAttente::arret_demande : FinAttente::ecoulee;
         }
         return WaitForSingleObject(arret_.evenement_arret(), 1000) == WAIT_OBJECT_0 ? FinAttente::arret_demande
-                                                                                     : FinAttente::ecoulee;
+                                                                                    : FinAttente::ecoulee;
     }
     void enregistrement_termine() override { arret_.terminer(); }
     std::shared_ptr<enregistrement::Plateforme> enregistrement() override {

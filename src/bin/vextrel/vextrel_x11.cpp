@@ -109,8 +109,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PlateformeVextrel> plateforme_vextrel() {
-    return std::make_unique<PlateformeVextrelX11>();
-}
+std::unique_ptr<PlateformeVextrel> plateforme_vextrel() { return std::make_unique<PlateformeVextrelX11>(); }
 
 }  // namespace vextrel

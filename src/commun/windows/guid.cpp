@@ -125,8 +125,8 @@ Guid guid_v5(const Guid& espace, std::string_view nom) {
     e[6] = static_cast<std::uint8_t>((e[6] & 0x0f) | 0x50);
     e[8] = static_cast<std::uint8_t>((e[8] & 0x3f) | 0x80);
     Guid g;
-    g.donnees1 = (std::uint32_t{e[0]} << 24) | (std::uint32_t{e[1]} << 16) | (std::uint32_t{e[2]} << 8) |
-                 std::uint32_t{e[3]};
+    g.donnees1 =
+        (std::uint32_t{e[0]} << 24) | (std::uint32_t{e[1]} << 16) | (std::uint32_t{e[2]} << 8) | std::uint32_t{e[3]};
     g.donnees2 = static_cast<std::uint16_t>((e[4] << 8) | e[5]);
     g.donnees3 = static_cast<std::uint16_t>((e[6] << 8) | e[7]);
     for (std::size_t i = 0; i < 8; ++i) {

@@ -13,8 +13,8 @@ std::string texte_hresult(HRESULT code) {
     // Large enough for any system message; longer ones are rare and simply fail to format.
     std::array<wchar_t, 2048> tampon{};
     const DWORD longueur =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(code), 0, tampon.data(), static_cast<DWORD>(tampon.size()), nullptr);
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code), 0,
+                       tampon.data(), static_cast<DWORD>(tampon.size()), nullptr);
     std::string texte;
     if (longueur > 0) {
         texte = une_ligne(utf8_depuis_utf16(utf16(std::wstring_view(tampon.data(), longueur))));

@@ -129,12 +129,12 @@ struct FauxGenerateur final : IMFMediaEventGenerator {
 
 inline const char* nom_message(MFT_MESSAGE_TYPE m) {
     switch (m) {
-        case MFT_MESSAGE_SET_D3D_MANAGER: return "SET_D3D_MANAGER";
-        case MFT_MESSAGE_NOTIFY_BEGIN_STREAMING: return "BEGIN_STREAMING";
-        case MFT_MESSAGE_NOTIFY_START_OF_STREAM: return "START_OF_STREAM";
-        case MFT_MESSAGE_NOTIFY_END_OF_STREAM: return "END_OF_STREAM";
-        case MFT_MESSAGE_NOTIFY_END_STREAMING: return "END_STREAMING";
-        default: return "?";
+    case MFT_MESSAGE_SET_D3D_MANAGER: return "SET_D3D_MANAGER";
+    case MFT_MESSAGE_NOTIFY_BEGIN_STREAMING: return "BEGIN_STREAMING";
+    case MFT_MESSAGE_NOTIFY_START_OF_STREAM: return "START_OF_STREAM";
+    case MFT_MESSAGE_NOTIFY_END_OF_STREAM: return "END_OF_STREAM";
+    case MFT_MESSAGE_NOTIFY_END_STREAMING: return "END_STREAMING";
+    default: return "?";
     }
 }
 
@@ -143,8 +143,8 @@ inline const char* nom_message(MFT_MESSAGE_TYPE m) {
 // and answers ProcessOutput with `octets` as one access unit.
 struct FausseTransformee : TransformeeNonImplementee {
     std::vector<std::string>& journal;
-    std::string refus;  // the call that fails: "SetInputType" or a message's name ("START_OF_STREAM")
-    ICodecAPI* codec = nullptr;                   // answered to the codec properties' IID when set
+    std::string refus;           // the call that fails: "SetInputType" or a message's name ("START_OF_STREAM")
+    ICodecAPI* codec = nullptr;  // answered to the codec properties' IID when set
     IMFMediaEventGenerator* generateur = nullptr;  // answered to IMFMediaEventGenerator when set
     commun::Com<IMFAttributes> attributs;
     commun::Com<IMFMediaType> type_entree;
@@ -234,7 +234,7 @@ struct FausseTransformee : TransformeeNonImplementee {
         if (m == MFT_MESSAGE_SET_D3D_MANAGER && p != 0) {
             commun::Com<IMFDXGIDeviceManager> gestionnaire;
             parametre = SUCCEEDED(reinterpret_cast<IUnknown*>(p)->QueryInterface(__uuidof(IMFDXGIDeviceManager),
-                                                                                  gestionnaire.put_void()))
+                                                                                 gestionnaire.put_void()))
                             ? "gestionnaire"
                             : "?";
         }

@@ -96,7 +96,8 @@ struct FausseActivation final : IMFActivate {
     Com<IMFAttributes> a;
     FausseTransformee* transformee = nullptr;
     std::string nom;
-    FausseActivation(const wchar_t* nom_large, std::string n, FausseTransformee* t) : transformee(t), nom(std::move(n)) {
+    FausseActivation(const wchar_t* nom_large, std::string n, FausseTransformee* t)
+        : transformee(t), nom(std::move(n)) {
         MFCreateAttributes(a.put(), 1);
         a->SetString(MFT_FRIENDLY_NAME_Attribute, nom_large);
     }
@@ -126,7 +127,9 @@ struct FausseActivation final : IMFActivate {
         return a->GetAllocatedString(k, v, n);
     }
     HRESULT STDMETHODCALLTYPE GetBlobSize(REFGUID k, UINT32* n) override { return a->GetBlobSize(k, n); }
-    HRESULT STDMETHODCALLTYPE GetBlob(REFGUID k, UINT8* b, UINT32 t, UINT32* n) override { return a->GetBlob(k, b, t, n); }
+    HRESULT STDMETHODCALLTYPE GetBlob(REFGUID k, UINT8* b, UINT32 t, UINT32* n) override {
+        return a->GetBlob(k, b, t, n);
+    }
     HRESULT STDMETHODCALLTYPE GetAllocatedBlob(REFGUID k, UINT8** b, UINT32* n) override {
         return a->GetAllocatedBlob(k, b, n);
     }
@@ -168,8 +171,8 @@ HRESULT __stdcall fausse_enumeration(GUID categorie, UINT32 drapeaux, const MFT_
     const bool sortie_h264 = sortie != nullptr && IsEqualGUID(sortie->guidMajorType, MFMediaType_Video) &&
                              IsEqualGUID(sortie->guidSubtype, MFVideoFormat_H264);
     noter(std::string("MFTEnum2 ") + (IsEqualGUID(categorie, MFT_CATEGORY_VIDEO_ENCODER) ? "encodeur" : "?") + " " +
-          std::to_string(drapeaux) + " " + (entree == nullptr ? "-" : "?") + " " + (sortie_h264 ? "h264" : "?") +
-          " " + (attributs == nullptr ? "-" : "?"));
+          std::to_string(drapeaux) + " " + (entree == nullptr ? "-" : "?") + " " + (sortie_h264 ? "h264" : "?") + " " +
+          (attributs == nullptr ? "-" : "?"));
     *tableau = static_cast<IMFActivate**>(CoTaskMemAlloc(sizeof(IMFActivate*) * liste.size()));
     for (std::size_t i = 0; i < liste.size(); ++i) {
         (*tableau)[i] = liste[i];
@@ -208,8 +211,7 @@ void afficher_journal() {
 }
 
 // Runs the creation with standard error sent into a pipe; returns what was written there.
-std::string creer_en_capturant(capture::PeripheriqueD3D& d3d, const encodeur::OptionsDiagnostic& options,
-                               bool& cree) {
+std::string creer_en_capturant(capture::PeripheriqueD3D& d3d, const encodeur::OptionsDiagnostic& options, bool& cree) {
     HANDLE lecture = nullptr;
     HANDLE ecriture = nullptr;
     CreatePipe(&lecture, &ecriture, nullptr, 1 << 16);
@@ -282,7 +284,8 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
             afficher_journal();
         }
         verifier(diagnostics.empty(), "rien sur la sortie d'erreur sans diagnostic");
-        verifier(u32(mft.attributs.get(), MF_TRANSFORM_ASYNC_UNLOCK) == 1 && u32(mft.attributs.get(), MF_LOW_LATENCY) == 1,
+        verifier(u32(mft.attributs.get(), MF_TRANSFORM_ASYNC_UNLOCK) == 1 &&
+                     u32(mft.attributs.get(), MF_LOW_LATENCY) == 1,
                  "déverrouillage asynchrone et faible latence");
         IMFMediaType* s = mft.type_sortie.get();
         verifier(s != nullptr && nombre_attributs(s) == 14 && guid_egal(s, MF_MT_MAJOR_TYPE, MFMediaType_Video) &&
@@ -305,7 +308,8 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
                      u32(e, MF_MT_YUV_MATRIX) == 1 && u32(e, MF_MT_VIDEO_NOMINAL_RANGE) == 2,
                  "type d'entrée");
         verifier(amd.compte == 1 && nvidia.compte == 1 && minuscules.compte == 1, "activations rendues");
-        verifier(mft.compte == 1 && mft.faux_codec.compte == 1 && mft.faux_generateur.compte == 1, "transformée rendue");
+        verifier(mft.compte == 1 && mft.faux_codec.compte == 1 && mft.faux_generateur.compte == 1,
+                 "transformée rendue");
     }
     {
         // No low latency, no codec interface, the GOP of the test variable.
@@ -323,8 +327,7 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
             sans_setvalue = sans_setvalue && !l.starts_with("SetValue");
         }
         UINT32 latence = 0;
-        verifier(cree && sans_setvalue &&
-                     FAILED(sans_codec.attributs->GetUINT32(MF_LOW_LATENCY, &latence)),
+        verifier(cree && sans_setvalue && FAILED(sans_codec.attributs->GetUINT32(MF_LOW_LATENCY, &latence)),
                  "sans interface de propriétés ni faible latence : créé quand même");
     }
     {
@@ -339,12 +342,12 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
         options.gop_test = 90;
         bool cree = false;
         const std::string diagnostics = creer_en_capturant(d3d, options, cree);
-        const std::string attendu =
-            "codecapi SetValue(95F31B26-95A4-41AA-9303-246A7FC6EEF1, 90) refusé : " +
-            commun::texte_hresult(E_INVALIDARG) + "\n\tcodecapi GOP illisible : " + commun::texte_hresult(E_NOTIMPL) +
-            "\n\tcodecapi debit illisible : " + commun::texte_hresult(E_NOTIMPL) +
-            "\n\tcodecapi mode illisible : " + commun::texte_hresult(E_NOTIMPL) +
-            "\n\tcodecapi B illisible : " + commun::texte_hresult(E_NOTIMPL) + "\n";
+        const std::string attendu = "codecapi SetValue(95F31B26-95A4-41AA-9303-246A7FC6EEF1, 90) refusé : " +
+                                    commun::texte_hresult(E_INVALIDARG) +
+                                    "\n\tcodecapi GOP illisible : " + commun::texte_hresult(E_NOTIMPL) +
+                                    "\n\tcodecapi debit illisible : " + commun::texte_hresult(E_NOTIMPL) +
+                                    "\n\tcodecapi mode illisible : " + commun::texte_hresult(E_NOTIMPL) +
+                                    "\n\tcodecapi B illisible : " + commun::texte_hresult(E_NOTIMPL) + "\n";
         verifier(cree && diagnostics == attendu, "lignes de diagnostic");
         if (diagnostics != attendu) {
             std::printf("    | obtenu : %s", diagnostics.c_str());
@@ -357,8 +360,7 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
         // detached), then the transform is shut down before its last release.
         const std::vector<std::pair<std::string, std::vector<std::string>>> cas{
             {"SetInputType",
-             {"SetInputType 0 0", "ProcessMessage SET_D3D_MANAGER 0", "Shutdown", "ShutdownObject NVIDIA",
-              "libérée"}},
+             {"SetInputType 0 0", "ProcessMessage SET_D3D_MANAGER 0", "Shutdown", "ShutdownObject NVIDIA", "libérée"}},
             {"START_OF_STREAM",
              {"ProcessMessage START_OF_STREAM 0", "ProcessMessage END_OF_STREAM 0", "ProcessMessage END_STREAMING 0",
               "ProcessMessage SET_D3D_MANAGER 0", "Shutdown", "ShutdownObject NVIDIA", "libérée"}},
@@ -371,9 +373,9 @@ void verifier_creation_encodeur(capture::PeripheriqueD3D& d3d, void (*verifier)(
             journal.clear();
             auto r = encodeur::creer_transformee_avec(fausse_enumeration, d3d, enregistrement::config_enregistrement(),
                                                       encodeur::OptionsDiagnostic{});
-            const bool ordre = journal.size() >= fin.size() &&
-                               std::vector<std::string>(journal.end() - static_cast<std::ptrdiff_t>(fin.size()),
-                                                        journal.end()) == fin;
+            const bool ordre =
+                journal.size() >= fin.size() &&
+                std::vector<std::string>(journal.end() - static_cast<std::ptrdiff_t>(fin.size()), journal.end()) == fin;
             verifier(!r && ordre && mft4.compte == 1 && act.compte == 1,
                      "échec après l'activation : arrêt de la transformée avant sa libération");
             if (!ordre) {

@@ -23,11 +23,11 @@ std::vector<std::string> journal;
 
 void noter(const std::string& ligne) { journal.push_back(ligne); }
 
-#define INSPECTABLE_SANS_EFFET                                                                       \
-    HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }                  \
-    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }           \
-    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }              \
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }                                    \
+#define INSPECTABLE_SANS_EFFET                                                             \
+    HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }        \
+    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; } \
+    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }    \
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++compte; }                         \
     ULONG STDMETHODCALLTYPE Release() override { return --compte; }
 
 struct FauxPeripherique final : essai::InspectableNonImplemente<abi::IDirect3DDevice> {
@@ -136,7 +136,8 @@ struct FauxPool final : abi::IDirect3D11CaptureFramePool, abi::IClosable {
         *image = nullptr;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE add_FrameArrived(abi::IGestionnaireFrameArrived* g, EventRegistrationToken* jeton) override {
+    HRESULT STDMETHODCALLTYPE add_FrameArrived(abi::IGestionnaireFrameArrived* g,
+                                               EventRegistrationToken* jeton) override {
         noter("add_FrameArrived");
         return frame_arrived.ajouter(g, jeton, 22);
     }
@@ -145,7 +146,8 @@ struct FauxPool final : abi::IDirect3D11CaptureFramePool, abi::IClosable {
         frame_arrived.gestionnaire.reset();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE CreateCaptureSession(abi::IGraphicsCaptureItem* i, abi::IGraphicsCaptureSession** s) override {
+    HRESULT STDMETHODCALLTYPE CreateCaptureSession(abi::IGraphicsCaptureItem* i,
+                                                   abi::IGraphicsCaptureSession** s) override {
         noter(std::string("CreateCaptureSession ") + (i == item ? "item" : "autre"));
         session->AddRef();
         *s = session;
@@ -188,9 +190,8 @@ struct FaussesStatiques final : abi::IDirect3D11CaptureFramePoolStatics2 {
     }
     HRESULT STDMETHODCALLTYPE CreateFreeThreaded(abi::IDirect3DDevice* p, abi::DirectXPixelFormat format, INT32 n,
                                                  abi::SizeInt32 taille, abi::IDirect3D11CaptureFramePool** r) override {
-        noter("CreateFreeThreaded " + std::string(p == peripherique ? "peripherique " : "? ") +
-              std::to_string(format) + " " + std::to_string(n) + " " + std::to_string(taille.Width) + "x" +
-              std::to_string(taille.Height));
+        noter("CreateFreeThreaded " + std::string(p == peripherique ? "peripherique " : "? ") + std::to_string(format) +
+              " " + std::to_string(n) + " " + std::to_string(taille.Width) + "x" + std::to_string(taille.Height));
         pool->AddRef();
         *r = pool;
         return S_OK;
@@ -254,7 +255,8 @@ const std::vector<std::string> demarrage_attendu{
     "add_Closed",
     "CreateCaptureSession item",
 };
-const std::vector<std::string> arret_attendu{"remove_FrameArrived 22", "remove_Closed 11", "session Close", "pool Close"};
+const std::vector<std::string> arret_attendu{"remove_FrameArrived 22", "remove_Closed 11", "session Close",
+                                             "pool Close"};
 
 std::vector<std::string> concatener(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -280,8 +282,8 @@ void verifier_demarrage(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, co
             afficher_journal();
             return;
         }
-        auto attendu = concatener(demarrage_attendu,
-                                  {"put_IsCursorCaptureEnabled 0", "put_IsBorderRequired 0", "StartCapture"});
+        auto attendu =
+            concatener(demarrage_attendu, {"put_IsCursorCaptureEnabled 0", "put_IsBorderRequired 0", "StartCapture"});
         verifier(journal == attendu, "appels de démarrage, arguments et ordre");
         if (journal != attendu) {
             afficher_journal();

@@ -47,9 +47,8 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
     std::vector<std::string> journal;
     essai::FausseTransformee mft(journal);
     {
-        auto transformee = encodeur::envelopper_transformee(Com<IMFTransform>::partager(&mft),
-                                                            Com<IMFMediaEventGenerator>::partager(&generateur),
-                                                            nullptr, nullptr);
+        auto transformee = encodeur::envelopper_transformee(
+            Com<IMFTransform>::partager(&mft), Com<IMFMediaEventGenerator>::partager(&generateur), nullptr, nullptr);
 
         // Events: none waiting, then each kind in turn.
         verifier(transformee->evenement_suivant() == encodeur::TypeEvenement::aucun, "aucun événement");
@@ -104,7 +103,8 @@ void verifier_transformee(capture::PeripheriqueD3D& d3d, void (*verifier)(bool, 
             auto r = transformee->collecter_sortie();
             return r ? *r : std::nullopt;
         };
-        for (const auto& [requis, attendu] : {std::pair<DWORD, DWORD>{0, 1048576}, {4096, 1048576}, {2097152, 2097152}}) {
+        for (const auto& [requis, attendu] :
+             {std::pair<DWORD, DWORD>{0, 1048576}, {4096, 1048576}, {2097152, 2097152}}) {
             mft.info.cbSize = requis;
             mft.info.dwFlags = 0;
             auto image = une_image();

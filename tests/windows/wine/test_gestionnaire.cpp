@@ -94,7 +94,8 @@ struct FauxPool final : Faux<abi::IDirect3D11CaptureFramePool> {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE remove_FrameArrived(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateCaptureSession(abi::IGraphicsCaptureItem*, abi::IGraphicsCaptureSession**) override {
+    HRESULT STDMETHODCALLTYPE CreateCaptureSession(abi::IGraphicsCaptureItem*,
+                                                   abi::IGraphicsCaptureSession**) override {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_DispatcherQueue(IInspectable**) override { return E_NOTIMPL; }

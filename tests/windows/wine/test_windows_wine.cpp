@@ -162,8 +162,8 @@ void dossier_temporaire() {
 void sommeil() {
     using namespace std::chrono_literals;
     auto plateforme = enregistrement::plateforme_systeme();
-    for (const std::chrono::nanoseconds duree : {std::chrono::nanoseconds(400us), std::chrono::nanoseconds(30ms),
-                                                 std::chrono::nanoseconds(120ms)}) {
+    for (const std::chrono::nanoseconds duree :
+         {std::chrono::nanoseconds(400us), std::chrono::nanoseconds(30ms), std::chrono::nanoseconds(120ms)}) {
         const auto debut = std::chrono::steady_clock::now();
         plateforme->dormir(duree);
         const auto ecoule = std::chrono::steady_clock::now() - debut;
@@ -213,7 +213,8 @@ std::uint64_t centaines_ns(const FILETIME& f) { return (std::uint64_t{f.dwHighDa
 void boucle_au_repos() {
     Repos repos;
     auto [emetteur, recepteur] = pipeline::creer_canal<pipeline::ImageEncodee>(1);
-    auto encodeur = encodeur::EncodeurMateriel::creer(std::make_unique<TransformeMuette>(repos), 30, std::move(emetteur));
+    auto encodeur =
+        encodeur::EncodeurMateriel::creer(std::make_unique<TransformeMuette>(repos), 30, std::move(emetteur));
     verifier(encodeur.has_value(), "encodeur sur une transformée muette");
     if (!encodeur) {
         return;
@@ -264,7 +265,8 @@ void arret_console() {
         const bool retenu = !rendu.load();
         arret.terminer();
         fil.join();
-        verifier(arret_vu && retenu && rendu.load(), "fermeture : arrêt demandé, processus retenu jusqu'au fichier fini");
+        verifier(arret_vu && retenu && rendu.load(),
+                 "fermeture : arrêt demandé, processus retenu jusqu'au fichier fini");
     }
 }
 
@@ -293,8 +295,8 @@ int chaine_de_traitement() {
     verifier_creation_encodeur(d3d, verifier);
     std::printf("création de l'encodeur : %s\n", echecs == avant_creation ? "ok" : "ÉCHEC");
 
-    auto moteur = conversion::creer_moteur_nv12(
-        **peripherique, conversion::parametres_conversion(1920, 1080, 1280, 720, 30, 4));
+    auto moteur =
+        conversion::creer_moteur_nv12(**peripherique, conversion::parametres_conversion(1920, 1080, 1280, 720, 30, 4));
     if (moteur) {
         std::printf("conversion : %zu surfaces\n", (*moteur)->nombre_sorties());
         verifier((*moteur)->nombre_sorties() == 4, "quatre surfaces NV12");
