@@ -4,10 +4,12 @@
 #include <atomic>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commun/fichier.hpp"
@@ -76,6 +78,31 @@ private:
     // The first failure, given again at every later call (and at the next call
     // when it came after some bytes were handed over).
     std::optional<std::string> erreur_;
+};
+
+// `source` read through, telling `avancer` how many bytes of `entree`'s file were consumed since the last
+// call (the compressed ones for a compressed file), as a progress line counts them. `vus`: those already
+// told. Without `avancer`, only reads.
+class SourceSuivie final : public SourceOctets {
+public:
+    SourceSuivie(SourceOctets& source, const Entree& entree, std::function<void(std::uint64_t)> avancer,
+                 std::uint64_t vus = 0)
+        : source_(source), entree_(entree), avancer_(std::move(avancer)), vus_(vus) {}
+    std::expected<std::size_t, std::string> lire(std::span<char> tampon) override {
+        auto n = source_.lire(tampon);
+        if (avancer_) {
+            const std::uint64_t lus = entree_.octets_lus();
+            avancer_(lus - vus_);
+            vus_ = lus;
+        }
+        return n;
+    }
+
+private:
+    SourceOctets& source_;
+    const Entree& entree_;
+    std::function<void(std::uint64_t)> avancer_;
+    std::uint64_t vus_;
 };
 
 }  // namespace commun

@@ -65,34 +65,12 @@ std::expected<bool, std::string> partiel_ouvert(commun::Entree& entree, SourceEn
     return est_partiel(*debut);
 }
 
-// The bytes of the file consumed, told to the progress line as a partial is read.
-class SourceSuivie final : public commun::SourceOctets {
-public:
-    SourceSuivie(commun::SourceOctets& source, const commun::Entree& entree, const ReglagesLecture& r,
-                 std::uint64_t vus)
-        : source_(source), entree_(entree), r_(r), vus_(vus) {}
-    std::expected<std::size_t, std::string> lire(std::span<char> tampon) override {
-        auto n = source_.lire(tampon);
-        if (r_.progression) {
-            const std::uint64_t lus = entree_.octets_lus();
-            r_.progression(lus - vus_);
-            vus_ = lus;
-        }
-        return n;
-    }
-
-private:
-    commun::SourceOctets& source_;
-    const commun::Entree& entree_;
-    const ReglagesLecture& r_;
-    std::uint64_t vus_;
-};
-
 // A partial among the files: to the traitement, or only checked without one. Returns the memory it holds.
 std::expected<std::uint64_t, std::string> lire_partiel_pour(Traitement* t, std::size_t fichier, SourceEntamee& source,
                                                             commun::Entree& entree, const ReglagesLecture& r,
                                                             std::uint64_t vus, const std::string& chemin) {
-    SourceSuivie suivie(source, entree, r, vus);
+    // The bytes of the file consumed, told to the progress line as the partial is read.
+    commun::SourceSuivie suivie(source, entree, r.progression, vus);
     std::expected<std::uint64_t, std::string> lu = 0;
     if (t != nullptr) {
         lu = t->recevoir_partiel(fichier, suivie, entree.taille());

@@ -51,26 +51,6 @@ private:
     bool echec_ = false;
 };
 
-// Hands the bytes of the file consumed (compressed ones for a compressed file)
-// to the progress line, one read at a time.
-class SourceSuivie final : public commun::SourceOctets {
-public:
-    SourceSuivie(commun::Entree& entree, commun::Progression& progression)
-        : entree_(entree), progression_(progression) {}
-    std::expected<std::size_t, std::string> lire(std::span<char> tampon) override {
-        auto n = entree_.lire(tampon);
-        const std::uint64_t lus = entree_.octets_lus();
-        progression_.avancer(lus - vus_);
-        vus_ = lus;
-        return n;
-    }
-
-private:
-    commun::Entree& entree_;
-    commun::Progression& progression_;
-    std::uint64_t vus_ = 0;
-};
-
 }  // namespace
 
 std::expected<void, std::string> convertir(const Arguments& arguments, Console console) {
@@ -98,7 +78,8 @@ std::expected<void, std::string> convertir(const Arguments& arguments, Console c
         if (!fichier) {
             return std::unexpected(entree + " : " + fichier.error());
         }
-        SourceSuivie source(**fichier, progression);
+        // The file's bytes consumed go to the progress line, one read at a time.
+        commun::SourceSuivie source(**fichier, **fichier, [&](std::uint64_t n) { progression.avancer(n); });
         auto bilan = comportement::convertir_flux(source, suivie);
         if (!bilan) {
             return std::unexpected((suivie.echec() ? chemin_sortie : entree) + " : " + bilan.error());
